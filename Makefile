@@ -1,0 +1,39 @@
+# One entry for both trees: the native build (tests) and the Windows build (the programs).
+NATIVE  := build/native
+WINDOWS := build/windows
+JOBS    ?= $(shell nproc)
+CMAKE_ARGS ?=
+
+.PHONY: all native windows deps check check-native check-wine clean
+
+all: native windows
+
+$(NATIVE)/CMakeCache.txt:
+	cmake -S . -B $(NATIVE) -DCMAKE_BUILD_TYPE=Debug $(CMAKE_ARGS)
+
+$(WINDOWS)/CMakeCache.txt:
+	cmake -S . -B $(WINDOWS) -DCMAKE_BUILD_TYPE=Release \
+	      -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake $(CMAKE_ARGS)
+
+native: $(NATIVE)/CMakeCache.txt
+	cmake --build $(NATIVE) -j $(JOBS)
+
+windows: $(WINDOWS)/CMakeCache.txt
+	cmake --build $(WINDOWS) -j $(JOBS)
+
+# Installs the Debian packages that building and testing need (idempotent).
+deps:
+	tools/install-deps
+
+check-native: native
+	cd $(NATIVE) && ctest --output-on-failure -j $(JOBS)
+
+check-wine: windows
+	tests/wine/run-wine-tests $(WINDOWS)
+
+# The test command: everything from a fresh clone on a fresh machine, as root.
+check: deps
+	$(MAKE) check-native check-wine
+
+clean:
+	rm -rf build

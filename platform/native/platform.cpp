@@ -1,0 +1,156 @@
+// The stand-in operating system of the native build.
+#include <winsock2.h>
+
+#include "control.h"
+
+#include <chrono>
+#include <fcntl.h>
+#include <thread>
+
+#undef clock
+#undef system
+#undef fopen
+#undef recvfrom
+
+namespace {
+
+struct Records {
+    platform::CommandScript systemScript;
+    platform::CommandScript winExecScript;
+    std::vector<std::string> systemCommands;
+    std::vector<platform::StartedCommand> startedCommands;
+    std::vector<std::string> debugOutput;
+    int startupResult = 0;
+    WORD winsockVersion = MAKEWORD(2, 2);
+    int cleanups = 0;
+    std::string dosRoot = ".";
+};
+
+Records& records()
+{
+    static Records r;
+    return r;
+}
+
+const auto processStart = std::chrono::steady_clock::now();
+
+} // namespace
+
+void Sleep(DWORD milliseconds)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+void OutputDebugStringA(LPCSTR text)
+{
+    records().debugOutput.emplace_back(text ? text : "");
+}
+
+UINT WinExec(LPCSTR commandLine, UINT show)
+{
+    records().startedCommands.push_back({commandLine, show});
+    if (records().winExecScript)
+        records().winExecScript(commandLine);
+    return 33;
+}
+
+clock_t platformClock()
+{
+    auto elapsed = std::chrono::steady_clock::now() - processStart;
+    return static_cast<clock_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
+}
+
+int platformSystem(const char* command)
+{
+    records().systemCommands.emplace_back(command);
+    return records().systemScript ? records().systemScript(command) : 0;
+}
+
+FILE* platformFopen(const char* path, const char* mode)
+{
+    return ::fopen(platform::nativePath(path).c_str(), mode);
+}
+
+int WSAStartup(WORD, WSADATA* data)
+{
+    *data = WSADATA{};
+    data->wVersion = records().winsockVersion;
+    data->wHighVersion = MAKEWORD(2, 2);
+    return records().startupResult;
+}
+
+int WSACleanup()
+{
+    ++records().cleanups;
+    return 0;
+}
+
+int closesocket(SOCKET s)
+{
+    return ::close(s);
+}
+
+int ioctlsocket(SOCKET s, long command, u_long* argument)
+{
+    if (command != static_cast<long>(FIONBIO))
+        return SOCKET_ERROR;
+    int flags = ::fcntl(s, F_GETFL);
+    if (flags < 0)
+        return SOCKET_ERROR;
+    flags = *argument ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
+    return ::fcntl(s, F_SETFL, flags) < 0 ? SOCKET_ERROR : 0;
+}
+
+int platformRecvfrom(SOCKET s, char* buffer, int length, int flags, struct sockaddr* from,
+                     int* fromLength)
+{
+    socklen_t size = fromLength ? static_cast<socklen_t>(*fromLength) : 0;
+    // MSG_TRUNC makes Linux report the datagram's real length, so a datagram that
+    // does not fit can fail as it does under Winsock (WSAEMSGSIZE).
+    ssize_t n = ::recvfrom(s, buffer, static_cast<size_t>(length), flags | MSG_TRUNC, from,
+                           fromLength ? &size : nullptr);
+    if (fromLength)
+        *fromLength = static_cast<int>(size);
+    if (n > length)
+        return SOCKET_ERROR;
+    return static_cast<int>(n);
+}
+
+namespace platform {
+
+void scriptSystem(CommandScript script) { records().systemScript = std::move(script); }
+std::vector<std::string> systemCommands() { return records().systemCommands; }
+void scriptWinExec(CommandScript script) { records().winExecScript = std::move(script); }
+std::vector<StartedCommand> startedCommands() { return records().startedCommands; }
+std::vector<std::string> debugOutput() { return records().debugOutput; }
+int winsockCleanups() { return records().cleanups; }
+void setDosRoot(const std::string& root) { records().dosRoot = root; }
+
+void scriptWinsock(int startupResult, unsigned short version)
+{
+    records().startupResult = startupResult;
+    records().winsockVersion = version;
+}
+
+std::string nativePath(const std::string& dosPath)
+{
+    std::string rest;
+    if (dosPath.size() >= 3 && dosPath[1] == ':' && dosPath[2] == '\\')
+        rest = std::string(1, static_cast<char>(tolower(dosPath[0]))) + dosPath.substr(2);
+    else if (!dosPath.empty() && dosPath[0] == '\\')
+        rest = "c" + dosPath; // the current drive
+    else
+        return dosPath;
+    for (char& c : rest)
+        if (c == '\\')
+            c = '/';
+    return records().dosRoot + "/" + rest;
+}
+
+void resetRecords()
+{
+    records() = Records{};
+}
+
+} // namespace platform

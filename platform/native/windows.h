@@ -1,0 +1,54 @@
+// Native stand-in for the part of <windows.h> and the Windows C runtime that the
+// programs use, so that their own sources build and run on Linux under tests.
+// Nothing here is product behaviour: commands are recorded instead of run, DOS
+// paths map under a directory that a test chooses, and clock() counts wall
+// milliseconds since the process started, as the Windows C runtime's does.
+#pragma once
+
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <time.h>
+
+typedef int BOOL;
+typedef unsigned char BYTE;
+typedef unsigned short WORD;
+typedef uint32_t DWORD;
+typedef unsigned int UINT;
+typedef long LONG;
+typedef char* LPSTR;
+typedef const char* LPCSTR;
+typedef intptr_t INT_PTR;
+typedef uintptr_t UINT_PTR;
+typedef uintptr_t WPARAM;
+typedef intptr_t LPARAM;
+typedef intptr_t LRESULT;
+typedef void* HANDLE;
+typedef struct NativeWindow* HWND;
+typedef struct NativeInstance* HINSTANCE;
+
+#ifndef TRUE
+#define TRUE 1
+#define FALSE 0
+#endif
+
+#define MAKEWORD(low, high) ((WORD)(((BYTE)(low)) | ((WORD)((BYTE)(high))) << 8))
+#define LOBYTE(w) ((BYTE)((w) & 0xff))
+#define HIBYTE(w) ((BYTE)(((w) >> 8) & 0xff))
+#define LOWORD(l) ((WORD)((l) & 0xffff))
+#define HIWORD(l) ((WORD)(((l) >> 16) & 0xffff))
+
+#define SW_HIDE 0
+#define SW_SHOW 5
+
+void Sleep(DWORD milliseconds);
+void OutputDebugStringA(LPCSTR text);
+UINT WinExec(LPCSTR commandLine, UINT show);
+
+// C runtime functions with the Windows meaning.
+clock_t platformClock();
+int platformSystem(const char* command);
+FILE* platformFopen(const char* path, const char* mode);
+#define clock() platformClock()
+#define system(command) platformSystem(command)
+#define fopen(path, mode) platformFopen(path, mode)
