@@ -14,6 +14,13 @@ uint32_t senderIp;
 uint16_t senderPort;
 RendezvousMessage outgoing;
 
+void copyField(char* field, size_t fieldSize, const char* text)
+{
+    size_t length = strnlen(text, fieldSize - 1);
+    memcpy(field, text, length);
+    field[length] = 0;
+}
+
 RendezvousMessage receivedMessage()
 {
     RendezvousMessage message;

@@ -59,6 +59,10 @@ extern uint32_t senderIp;
 extern uint16_t senderPort;
 extern RendezvousMessage outgoing;
 
+// Copies a zero-terminated text into a field of the outgoing record, cut to fit.
+// Bytes behind the terminating zero keep what an earlier, longer text left there.
+void copyField(char* field, size_t fieldSize, const char* text);
+
 // The message last found by a primitive, read from the receive buffer.
 RendezvousMessage receivedMessage();
 

@@ -9,11 +9,6 @@
 #include "common/assertion.h"
 #include "common/values.h"
 
-// Socket handles are kept in an int (-1 when not open). Winsock's SOCKET is an
-// unsigned 64-bit type whose INVALID_SOCKET is all ones, which an int of -1
-// equals after the usual conversion, so the comparisons below are exact.
-#pragma GCC diagnostic ignored "-Wsign-compare"
-
 void udpStartup()
 {
     WSADATA data;

@@ -6,9 +6,12 @@
 #pragma once
 
 #include <stdint.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <time.h>
+
+// The C++ forms of these headers undefine the macros below when they are first
+// included, so they are included here, before the macros, once and for all.
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
 
 typedef int BOOL;
 typedef unsigned char BYTE;

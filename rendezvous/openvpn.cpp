@@ -1,0 +1,52 @@
+#include "openvpn.h"
+
+#include <windows.h>
+
+#include <cstdio>
+
+bool openVpnInstalled()
+{
+    FILE* probe = fopen(OPENVPN_PROBE_FILE, "r");
+    if (!probe)
+        return false;
+    fclose(probe);
+    return true;
+}
+
+// Closes the file and tells whether everything written reached it.
+static bool closeWritten(FILE* file, bool written)
+{
+    bool flushed = fflush(file) == 0 && !ferror(file);
+    return fclose(file) == 0 && written && flushed;
+}
+
+bool writeUserNamePassword(const char* userName, const char* password)
+{
+    FILE* file = fopen("unamepass", "w");
+    if (!file)
+        return false;
+    return closeWritten(file, fprintf(file, "%s %s\n", userName, password) > 0);
+}
+
+// Octet n of a host-order address, counted from the least significant.
+static int octet(uint32_t ip, int n)
+{
+    return static_cast<int>((ip >> (8 * n)) & 0xFF);
+}
+
+bool writeOpBat(uint32_t serverIp, uint16_t serverPort)
+{
+    FILE* file = fopen("op.bat", "w");
+    if (!file)
+        return false;
+    bool written = fprintf(file, "openvpn --config client.ovpn --remote %d.%d.%d.%d %d < unamepass\n",
+                           octet(serverIp, 3), octet(serverIp, 2), octet(serverIp, 1),
+                           octet(serverIp, 0), serverPort) > 0 &&
+                   fprintf(file, "exit") > 0;
+    return closeWritten(file, written);
+}
+
+void startCommand(const char* commandLine, unsigned show)
+{
+    WinExec(commandLine, show);
+}

@@ -1,0 +1,39 @@
+#include "punch.h"
+
+#include <winsock2.h>
+
+#include "register.h"
+#include "rendezvous/message.h"
+
+static const int PUNCH_BURSTS = 7;
+static const int ANSWERS = 4;
+
+bool requestArrived()
+{
+    return receiveMessage(MSG_PEER_ADDRESS);
+}
+
+// One MSG_PUNCH to the client's port and its four neighbours. A neighbour that
+// comes out as port 0 is no destination and is skipped by sendMessage.
+static void sendBurst(uint32_t clientIp, uint16_t clientPort)
+{
+    for (int offset = -2; offset <= 2; ++offset)
+        sendMessage(MSG_PUNCH, clientIp, static_cast<uint16_t>(clientPort + offset));
+}
+
+int punchToClient()
+{
+    RendezvousMessage request = receivedMessage();
+    for (int burst = 1; burst <= PUNCH_BURSTS; ++burst) {
+        sendBurst(request.peerIp, request.peerPort);
+        waitSeconds(1);
+        if (receiveMessage(MSG_PUNCH)) {
+            for (int i = 0; i < ANSWERS; ++i)
+                sendMessage(MSG_PUNCH, senderIp, senderPort);
+            closesocket(static_cast<SOCKET>(punchSocket));
+            punchSocket = -1;
+            return 0;
+        }
+    }
+    return -1;
+}

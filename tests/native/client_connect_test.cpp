@@ -1,0 +1,315 @@
+// The client's connect sequence against a scripted central server and a scripted
+// server peer, on real sockets: central at 1.2.3.4, the server's public side at
+// 5.6.7.8, both on lo of the test's own namespace.
+#include <gtest/gtest.h>
+
+#include <winsock2.h>
+
+#include <algorithm>
+#include <atomic>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sstream>
+#include <thread>
+
+#include "client/cc.h"
+#include "control.h"
+#include "rendezvous/message.h"
+#include "support/net.h"
+#include "udp/udp.h"
+
+namespace {
+
+const char* CENTRAL = "1.2.3.4";
+const char* SERVER = "5.6.7.8";
+
+struct Arrival {
+    uint16_t port;    // where it arrived
+    uint16_t srcPort; // where it came from
+    std::vector<unsigned char> bytes;
+    long long ns;
+};
+
+// Plays the central server: answers the first datagram (the query) with the given
+// reply, sent to the query's source.
+class ScriptedCentral {
+public:
+    explicit ScriptedCentral(std::vector<unsigned char> reply)
+        : party_(CENTRAL, CENTRAL_PORT), thread_([this, reply] {
+              uint32_t ip = 0;
+              uint16_t port = 0;
+              query = party_.receive(4000, &ip, &port);
+              if (!query.empty() && !reply.empty()) {
+                  std::ostringstream dotted;
+                  dotted << (ip >> 24) << '.' << ((ip >> 16) & 255) << '.' << ((ip >> 8) & 255)
+                         << '.' << (ip & 255);
+                  party_.sendTo(reply, dotted.str(), port);
+              }
+          })
+    {
+    }
+    ~ScriptedCentral() { join(); }
+    void join()
+    {
+        if (thread_.joinable())
+            thread_.join();
+    }
+    std::vector<unsigned char> query;
+
+private:
+    Party party_;
+    std::thread thread_;
+};
+
+// Plays the server's public side: listens on the given ports of SERVER and records
+// every datagram with its arrival time. When answerFrom is set, the first probe
+// that arrives is answered by one server probe from that port.
+class ScriptedServer {
+public:
+    ScriptedServer(std::vector<uint16_t> ports, uint16_t answerFrom = 0)
+    {
+        for (uint16_t p : ports)
+            parties_[p] = std::make_unique<Party>(SERVER, p);
+        if (answerFrom && !parties_.count(answerFrom))
+            parties_[answerFrom] = std::make_unique<Party>(SERVER, answerFrom);
+        thread_ = std::thread([this, answerFrom] { collect(answerFrom); });
+    }
+    ~ScriptedServer() { stop(); }
+    void stop()
+    {
+        done_ = true;
+        if (thread_.joinable())
+            thread_.join();
+    }
+    std::vector<Arrival> arrivals()
+    {
+        stop();
+        std::sort(arrivals_.begin(), arrivals_.end(),
+                  [](const Arrival& a, const Arrival& b) { return a.ns < b.ns; });
+        return arrivals_;
+    }
+
+private:
+    void collect(uint16_t answerFrom)
+    {
+        bool answered = false;
+        bool last = false;
+        while (!last) {
+            last = done_; // one more pass after stop() takes what is still queued
+            std::vector<pollfd> fds;
+            for (auto& [port, party] : parties_)
+                fds.push_back({party->fd(), POLLIN, 0});
+            poll(fds.data(), fds.size(), last ? 0 : 50);
+            for (auto& [port, party] : parties_) {
+                long long ns = 0;
+                uint16_t from = 0;
+                for (std::vector<unsigned char> bytes;
+                     !(bytes = party->receiveStamped(0, ns, nullptr, &from)).empty();) {
+                    arrivals_.push_back({port, from, bytes, ns});
+                    if (answerFrom && !answered) {
+                        answered = true;
+                        parties_[answerFrom]->sendTo(
+                            messageBytes(MSG_PUNCH, RENDEZVOUS_MAGIC, 0, 0, 52), "127.0.0.1",
+                            PUNCH_PORT);
+                    }
+                }
+            }
+        }
+    }
+    std::map<uint16_t, std::unique_ptr<Party>> parties_;
+    std::vector<Arrival> arrivals_;
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
+
+std::vector<unsigned char> peerAddress(uint32_t ip, uint16_t port)
+{
+    return messageBytes(MSG_PEER_ADDRESS, RENDEZVOUS_MAGIC, ip, port);
+}
+
+std::vector<std::string> linesOf(const std::string& path)
+{
+    std::ifstream file(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(file, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+bool portIsFree()
+{
+    int fd = udpOpen(PUNCH_PORT);
+    if (fd == -1)
+        return false;
+    closesocket(fd);
+    return true;
+}
+
+struct ConnectSequence : ::testing::Test {
+    ScopedWorkDir dir;
+    void SetUp() override
+    {
+        platform::resetRecords();
+        addLocalAddress(CENTRAL);
+        addLocalAddress(SERVER);
+        platform::scriptSystem([](const std::string&) {
+            std::ofstream("log") << "\nPinging central [1.2.3.4] with 32 bytes of data:\n";
+            return 0;
+        });
+    }
+};
+
+TEST_F(ConnectSequence, SilentCentralGivesUpAfterOneSecondWithoutProbing)
+{
+    ScriptedCentral central({});
+    ScriptedServer server({40000});
+    long long start = nowMs();
+    EXPECT_EQ(connectToServer("office"), -1);
+    long long took = nowMs() - start;
+    EXPECT_GE(took, 1000);
+    EXPECT_LT(took, 2500);
+    central.join();
+    std::vector<unsigned char> expected = messageBytes(MSG_QUERY);
+    memcpy(&expected[14], "office", 6);
+    EXPECT_EQ(central.query, expected);
+    EXPECT_TRUE(server.arrivals().empty());
+    EXPECT_EQ(mysock, -1);
+    EXPECT_TRUE(portIsFree());
+    EXPECT_TRUE(platform::startedCommands().empty());
+}
+
+TEST_F(ConnectSequence, ReplyOfWrongTypeOrMagicIsNoPeerAddress)
+{
+    for (auto reply : {messageBytes(MSG_REGISTERED, RENDEZVOUS_MAGIC, ipOf(SERVER), 40000),
+                       messageBytes(MSG_PEER_ADDRESS, 12346, ipOf(SERVER), 40000)}) {
+        ScriptedCentral central(reply);
+        ScriptedServer server({40000});
+        EXPECT_EQ(connectToServer("office"), -1);
+        EXPECT_TRUE(server.arrivals().empty());
+        EXPECT_TRUE(portIsFree());
+    }
+}
+
+TEST_F(ConnectSequence, BurstsGoToThePortAndItsNeighboursInOrderUntilSevenAreSilent)
+{
+    ScriptedCentral central(peerAddress(ipOf(SERVER), 40000));
+    ScriptedServer server({39998, 39999, 40000, 40001, 40002});
+    long long start = nowMs();
+    EXPECT_EQ(connectToServer("office"), -1);
+    long long took = nowMs() - start;
+    EXPECT_GE(took, 8000); // one second for the address, one per burst
+    EXPECT_LT(took, 10000);
+
+    std::vector<Arrival> arrivals = server.arrivals();
+    ASSERT_EQ(arrivals.size(), 1u + 7 * 5);
+    EXPECT_EQ(arrivals[0].port, 40000);
+    for (size_t i = 1; i < arrivals.size(); ++i)
+        EXPECT_EQ(arrivals[i].port, 39998 + (i - 1) % 5) << "probe " << i;
+    for (const Arrival& a : arrivals) {
+        ASSERT_EQ(a.bytes.size(), 36u);
+        EXPECT_EQ(a.bytes[0], MSG_PUNCH);
+        EXPECT_EQ(a.srcPort, PUNCH_PORT);
+    }
+    EXPECT_TRUE(portIsFree());
+    EXPECT_TRUE(platform::startedCommands().empty());
+}
+
+TEST_F(ConnectSequence, NeighbourPortsWrapAndPortZeroIsSkipped)
+{
+    ScriptedCentral central(peerAddress(ipOf(SERVER), 65535));
+    ScriptedServer server({65533, 65534, 65535, 1});
+    EXPECT_EQ(connectToServer("office"), -1);
+    std::vector<Arrival> arrivals = server.arrivals();
+    ASSERT_EQ(arrivals.size(), 1u + 7 * 4);
+    const uint16_t burst[] = {65533, 65534, 65535, 1};
+    for (size_t i = 1; i < arrivals.size(); ++i)
+        EXPECT_EQ(arrivals[i].port, burst[(i - 1) % 4]);
+    EXPECT_TRUE(platform::debugOutput().empty()); // port 0 never reached udpSend
+}
+
+TEST_F(ConnectSequence, AnswersTheProbesActualSourceAndStartsOpenVpnTowardsIt)
+{
+    ScriptedCentral central(peerAddress(ipOf(SERVER), 40000));
+    ScriptedServer server({40000}, 50123); // the server's NAT picked another port
+    long long start = nowMs();
+    EXPECT_EQ(connectToServer("office"), 0);
+    long long took = nowMs() - start;
+    EXPECT_LT(took, 3500); // found at the end of the first burst
+
+    std::vector<Arrival> arrivals = server.arrivals();
+    int answers = 0;
+    int probes = 0;
+    for (const Arrival& a : arrivals) {
+        answers += a.port == 50123;
+        probes += a.port == 40000;
+    }
+    EXPECT_EQ(answers, 4);
+    EXPECT_EQ(probes, 2); // the first probe and burst 1's; no second burst
+    EXPECT_EQ(linesOf("op.bat"),
+              (std::vector<std::string>{
+                  "openvpn --config client.ovpn --remote 5.6.7.8 50123 < unamepass", "exit"}));
+    std::ifstream bat("op.bat", std::ios::binary);
+    std::string content((std::istreambuf_iterator<char>(bat)), {});
+    EXPECT_EQ(content.back(), 't'); // no line break after "exit"
+    ASSERT_EQ(platform::startedCommands().size(), 1u);
+    EXPECT_EQ(platform::startedCommands()[0].commandLine, "op.bat");
+    EXPECT_EQ(platform::startedCommands()[0].show, SW_HIDE);
+    EXPECT_EQ(mysock, -1);
+    EXPECT_TRUE(portIsFree());
+}
+
+TEST_F(ConnectSequence, OpBatThatCannotBeWrittenFailsWithoutStartingAnything)
+{
+    mkdir("op.bat", 0700);
+    ScriptedCentral central(peerAddress(ipOf(SERVER), 40000));
+    ScriptedServer server({40000}, 50123);
+    EXPECT_EQ(connectToServer("office"), -1);
+    EXPECT_TRUE(platform::startedCommands().empty());
+    EXPECT_TRUE(portIsFree());
+}
+
+TEST_F(ConnectSequence, HeldPortIsReportedAndNothingIsSent)
+{
+    int holder = udpOpen(PUNCH_PORT); // an OpenVPN still running
+    ASSERT_NE(holder, -1);
+    ScriptedCentral central({});
+    EXPECT_EQ(connectToServer("office"), -1);
+    central.join();
+    EXPECT_TRUE(central.query.empty());
+    std::vector<std::string> reports = platform::debugOutput();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_NE(reports[0].find("Assertion failed: mysock != INVALID_SOCKET, file cc.cpp"),
+              std::string::npos);
+    closesocket(holder);
+}
+
+TEST_F(ConnectSequence, EachRunQueriesItsOwnNameAndRunsDiscoveryAgain)
+{
+    {
+        ScriptedCentral central({});
+        connectToServer("a-much-longer-name");
+    }
+    ScriptedCentral central({});
+    connectToServer("short");
+    central.join();
+    ASSERT_EQ(central.query.size(), 36u);
+    EXPECT_STREQ(reinterpret_cast<const char*>(&central.query[14]), "short");
+    EXPECT_EQ(platform::systemCommands().size(), 2u);
+}
+
+TEST_F(ConnectSequence, NoCentralAddressMeansNoQueryAndFailure)
+{
+    platform::scriptSystem([](const std::string&) {
+        std::ofstream("log") << "Ping request could not find host central.\n";
+        return 0;
+    });
+    EXPECT_EQ(connectToServer("office"), -1);
+    EXPECT_TRUE(platform::debugOutput().empty());
+    EXPECT_TRUE(portIsFree());
+}
+
+} // namespace
