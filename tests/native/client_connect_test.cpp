@@ -5,126 +5,20 @@
 
 #include <winsock2.h>
 
-#include <algorithm>
-#include <atomic>
 #include <fstream>
-#include <map>
-#include <memory>
-#include <mutex>
-#include <poll.h>
 #include <sys/stat.h>
-#include <sstream>
-#include <thread>
 
 #include "client/cc.h"
 #include "control.h"
 #include "rendezvous/message.h"
 #include "support/net.h"
+#include "support/scripted.h"
 #include "udp/udp.h"
 
 namespace {
 
 const char* CENTRAL = "1.2.3.4";
 const char* SERVER = "5.6.7.8";
-
-struct Arrival {
-    uint16_t port;    // where it arrived
-    uint16_t srcPort; // where it came from
-    std::vector<unsigned char> bytes;
-    long long ns;
-};
-
-// Plays the central server: answers the first datagram (the query) with the given
-// reply, sent to the query's source.
-class ScriptedCentral {
-public:
-    explicit ScriptedCentral(std::vector<unsigned char> reply)
-        : party_(CENTRAL, CENTRAL_PORT), thread_([this, reply] {
-              uint32_t ip = 0;
-              uint16_t port = 0;
-              query = party_.receive(4000, &ip, &port);
-              if (!query.empty() && !reply.empty()) {
-                  std::ostringstream dotted;
-                  dotted << (ip >> 24) << '.' << ((ip >> 16) & 255) << '.' << ((ip >> 8) & 255)
-                         << '.' << (ip & 255);
-                  party_.sendTo(reply, dotted.str(), port);
-              }
-          })
-    {
-    }
-    ~ScriptedCentral() { join(); }
-    void join()
-    {
-        if (thread_.joinable())
-            thread_.join();
-    }
-    std::vector<unsigned char> query;
-
-private:
-    Party party_;
-    std::thread thread_;
-};
-
-// Plays the server's public side: listens on the given ports of SERVER and records
-// every datagram with its arrival time. When answerFrom is set, the first probe
-// that arrives is answered by one server probe from that port.
-class ScriptedServer {
-public:
-    ScriptedServer(std::vector<uint16_t> ports, uint16_t answerFrom = 0)
-    {
-        for (uint16_t p : ports)
-            parties_[p] = std::make_unique<Party>(SERVER, p);
-        if (answerFrom && !parties_.count(answerFrom))
-            parties_[answerFrom] = std::make_unique<Party>(SERVER, answerFrom);
-        thread_ = std::thread([this, answerFrom] { collect(answerFrom); });
-    }
-    ~ScriptedServer() { stop(); }
-    void stop()
-    {
-        done_ = true;
-        if (thread_.joinable())
-            thread_.join();
-    }
-    std::vector<Arrival> arrivals()
-    {
-        stop();
-        std::sort(arrivals_.begin(), arrivals_.end(),
-                  [](const Arrival& a, const Arrival& b) { return a.ns < b.ns; });
-        return arrivals_;
-    }
-
-private:
-    void collect(uint16_t answerFrom)
-    {
-        bool answered = false;
-        bool last = false;
-        while (!last) {
-            last = done_; // one more pass after stop() takes what is still queued
-            std::vector<pollfd> fds;
-            for (auto& [port, party] : parties_)
-                fds.push_back({party->fd(), POLLIN, 0});
-            poll(fds.data(), fds.size(), last ? 0 : 50);
-            for (auto& [port, party] : parties_) {
-                long long ns = 0;
-                uint16_t from = 0;
-                for (std::vector<unsigned char> bytes;
-                     !(bytes = party->receiveStamped(0, ns, nullptr, &from)).empty();) {
-                    arrivals_.push_back({port, from, bytes, ns});
-                    if (answerFrom && !answered) {
-                        answered = true;
-                        parties_[answerFrom]->sendTo(
-                            messageBytes(MSG_PUNCH, RENDEZVOUS_MAGIC, 0, 0, 52), "127.0.0.1",
-                            PUNCH_PORT);
-                    }
-                }
-            }
-        }
-    }
-    std::map<uint16_t, std::unique_ptr<Party>> parties_;
-    std::vector<Arrival> arrivals_;
-    std::atomic<bool> done_{false};
-    std::thread thread_;
-};
 
 std::vector<unsigned char> peerAddress(uint32_t ip, uint16_t port)
 {
@@ -165,8 +59,8 @@ struct ConnectSequence : ::testing::Test {
 
 TEST_F(ConnectSequence, SilentCentralGivesUpAfterOneSecondWithoutProbing)
 {
-    ScriptedCentral central({});
-    ScriptedServer server({40000});
+    ScriptedCentral central(CENTRAL, {});
+    ProbeCollector server(SERVER, {40000});
     long long start = nowMs();
     EXPECT_EQ(connectToServer("office"), -1);
     long long took = nowMs() - start;
@@ -175,7 +69,7 @@ TEST_F(ConnectSequence, SilentCentralGivesUpAfterOneSecondWithoutProbing)
     central.join();
     std::vector<unsigned char> expected = messageBytes(MSG_QUERY);
     memcpy(&expected[14], "office", 6);
-    EXPECT_EQ(central.query, expected);
+    EXPECT_EQ(central.request, expected);
     EXPECT_TRUE(server.arrivals().empty());
     EXPECT_EQ(mysock, -1);
     EXPECT_TRUE(portIsFree());
@@ -186,8 +80,8 @@ TEST_F(ConnectSequence, ReplyOfWrongTypeOrMagicIsNoPeerAddress)
 {
     for (auto reply : {messageBytes(MSG_REGISTERED, RENDEZVOUS_MAGIC, ipOf(SERVER), 40000),
                        messageBytes(MSG_PEER_ADDRESS, 12346, ipOf(SERVER), 40000)}) {
-        ScriptedCentral central(reply);
-        ScriptedServer server({40000});
+        ScriptedCentral central(CENTRAL, reply);
+        ProbeCollector server(SERVER, {40000});
         EXPECT_EQ(connectToServer("office"), -1);
         EXPECT_TRUE(server.arrivals().empty());
         EXPECT_TRUE(portIsFree());
@@ -196,8 +90,8 @@ TEST_F(ConnectSequence, ReplyOfWrongTypeOrMagicIsNoPeerAddress)
 
 TEST_F(ConnectSequence, BurstsGoToThePortAndItsNeighboursInOrderUntilSevenAreSilent)
 {
-    ScriptedCentral central(peerAddress(ipOf(SERVER), 40000));
-    ScriptedServer server({39998, 39999, 40000, 40001, 40002});
+    ScriptedCentral central(CENTRAL, peerAddress(ipOf(SERVER), 40000));
+    ProbeCollector server(SERVER, {39998, 39999, 40000, 40001, 40002});
     long long start = nowMs();
     EXPECT_EQ(connectToServer("office"), -1);
     long long took = nowMs() - start;
@@ -220,8 +114,8 @@ TEST_F(ConnectSequence, BurstsGoToThePortAndItsNeighboursInOrderUntilSevenAreSil
 
 TEST_F(ConnectSequence, NeighbourPortsWrapAndPortZeroIsSkipped)
 {
-    ScriptedCentral central(peerAddress(ipOf(SERVER), 65535));
-    ScriptedServer server({65533, 65534, 65535, 1});
+    ScriptedCentral central(CENTRAL, peerAddress(ipOf(SERVER), 65535));
+    ProbeCollector server(SERVER, {65533, 65534, 65535, 1});
     EXPECT_EQ(connectToServer("office"), -1);
     std::vector<Arrival> arrivals = server.arrivals();
     ASSERT_EQ(arrivals.size(), 1u + 7 * 4);
@@ -233,8 +127,8 @@ TEST_F(ConnectSequence, NeighbourPortsWrapAndPortZeroIsSkipped)
 
 TEST_F(ConnectSequence, AnswersTheProbesActualSourceAndStartsOpenVpnTowardsIt)
 {
-    ScriptedCentral central(peerAddress(ipOf(SERVER), 40000));
-    ScriptedServer server({40000}, 50123); // the server's NAT picked another port
+    ScriptedCentral central(CENTRAL, peerAddress(ipOf(SERVER), 40000));
+    ProbeCollector server(SERVER, {40000}, 50123); // the server's NAT picked another port
     long long start = nowMs();
     EXPECT_EQ(connectToServer("office"), 0);
     long long took = nowMs() - start;
@@ -265,8 +159,8 @@ TEST_F(ConnectSequence, AnswersTheProbesActualSourceAndStartsOpenVpnTowardsIt)
 TEST_F(ConnectSequence, OpBatThatCannotBeWrittenFailsWithoutStartingAnything)
 {
     mkdir("op.bat", 0700);
-    ScriptedCentral central(peerAddress(ipOf(SERVER), 40000));
-    ScriptedServer server({40000}, 50123);
+    ScriptedCentral central(CENTRAL, peerAddress(ipOf(SERVER), 40000));
+    ProbeCollector server(SERVER, {40000}, 50123);
     EXPECT_EQ(connectToServer("office"), -1);
     EXPECT_TRUE(platform::startedCommands().empty());
     EXPECT_TRUE(portIsFree());
@@ -276,10 +170,10 @@ TEST_F(ConnectSequence, HeldPortIsReportedAndNothingIsSent)
 {
     int holder = udpOpen(PUNCH_PORT); // an OpenVPN still running
     ASSERT_NE(holder, -1);
-    ScriptedCentral central({});
+    ScriptedCentral central(CENTRAL, {});
     EXPECT_EQ(connectToServer("office"), -1);
     central.join();
-    EXPECT_TRUE(central.query.empty());
+    EXPECT_TRUE(central.request.empty());
     std::vector<std::string> reports = platform::debugOutput();
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_NE(reports[0].find("Assertion failed: mysock != INVALID_SOCKET, file cc.cpp"),
@@ -290,14 +184,14 @@ TEST_F(ConnectSequence, HeldPortIsReportedAndNothingIsSent)
 TEST_F(ConnectSequence, EachRunQueriesItsOwnNameAndRunsDiscoveryAgain)
 {
     {
-        ScriptedCentral central({});
+        ScriptedCentral central(CENTRAL, {});
         connectToServer("a-much-longer-name");
     }
-    ScriptedCentral central({});
+    ScriptedCentral central(CENTRAL, {});
     connectToServer("short");
     central.join();
-    ASSERT_EQ(central.query.size(), 36u);
-    EXPECT_STREQ(reinterpret_cast<const char*>(&central.query[14]), "short");
+    ASSERT_EQ(central.request.size(), 36u);
+    EXPECT_STREQ(reinterpret_cast<const char*>(&central.request[14]), "short");
     EXPECT_EQ(platform::systemCommands().size(), 2u);
 }
 

@@ -1,0 +1,142 @@
+// The server's registration against a scripted central server at 1.2.3.4, on
+// real sockets in the test's own namespace.
+#include <gtest/gtest.h>
+
+#include <winsock2.h>
+
+#include <cstring>
+
+#include "control.h"
+#include "rendezvous/discovery.h"
+#include "rendezvous/message.h"
+#include "server/register.h"
+#include "support/net.h"
+#include "support/scripted.h"
+#include "udp/udp.h"
+
+namespace {
+
+const char* CENTRAL = "1.2.3.4";
+
+struct Registration : ::testing::Test {
+    void SetUp() override
+    {
+        platform::resetRecords();
+        addLocalAddress(CENTRAL);
+        centralIp = ipOf(CENTRAL);
+        strcpy(computerName, "PC01");
+        ASSERT_EQ(openPunchSocket(), 0);
+    }
+    void TearDown() override
+    {
+        closesocket(punchSocket);
+        punchSocket = -1;
+    }
+    // Runs registerName and tells how long it took.
+    static int timedRegister(const char* name, long long& tookMs)
+    {
+        long long start = nowMs();
+        int result = registerName(name);
+        tookMs = nowMs() - start;
+        return result;
+    }
+};
+
+TEST_F(Registration, AnswerAtTheFirstLookEndsAfterOneSecond)
+{
+    long long took = 0;
+    {
+        ScriptedCentral central(CENTRAL, messageBytes(MSG_REGISTERED));
+        EXPECT_EQ(timedRegister("office", took), 1);
+        central.join();
+        ASSERT_EQ(central.request.size(), 52u);
+        EXPECT_EQ(central.request[0], MSG_REGISTER);
+        EXPECT_STREQ(reinterpret_cast<const char*>(&central.request[14]), "office");
+        EXPECT_STREQ(reinterpret_cast<const char*>(&central.request[34]), "PC01");
+    }
+    EXPECT_GE(took, 1000);
+    EXPECT_LT(took, 1900);
+
+    ScriptedCentral refusing(CENTRAL, messageBytes(MSG_NAME_TAKEN));
+    EXPECT_EQ(timedRegister("office", took), 0);
+    EXPECT_LT(took, 1900);
+}
+
+TEST_F(Registration, LateAnswerIsHeardAtTheSecondLookButNotAfterTwoSeconds)
+{
+    long long took = 0;
+    {
+        ScriptedCentral central(CENTRAL, messageBytes(MSG_REGISTERED), 1500);
+        EXPECT_EQ(timedRegister("office", took), 1);
+        EXPECT_GE(took, 2000);
+    }
+    ScriptedCentral tooLate(CENTRAL, messageBytes(MSG_REGISTERED), 2500);
+    EXPECT_EQ(timedRegister("office", took), -1);
+    EXPECT_LT(took, 2500);
+}
+
+TEST_F(Registration, OtherMessageAtTheFirstLookIsConsumedAndRegisterGoesOutOnce)
+{
+    Party stray("127.0.0.1", 4000);
+    stray.sendTo(messageBytes(MSG_PEER_ADDRESS, RENDEZVOUS_MAGIC, 1, 2), "127.0.0.1", PUNCH_PORT);
+    ScriptedCentral central(CENTRAL, {}, 0, 2500);
+    long long took = 0;
+    EXPECT_EQ(timedRegister("office", took), -1);
+    EXPECT_GE(took, 2000);
+    central.join();
+    EXPECT_EQ(central.request[0], MSG_REGISTER);
+    EXPECT_EQ(central.later, 0);
+}
+
+TEST_F(Registration, OpenSocketIsKeptAndQueuedDatagramsAreDrainedBeforeRegistering)
+{
+    int before = punchSocket;
+    EXPECT_EQ(openPunchSocket(), 0);
+    EXPECT_EQ(punchSocket, before);
+
+    // A stale MSG_REGISTERED from an earlier round must not count for this one.
+    Party old("1.2.3.4", 9999);
+    old.sendTo(messageBytes(MSG_REGISTERED), "127.0.0.1", PUNCH_PORT);
+    drainMessages();
+    ScriptedCentral central(CENTRAL, messageBytes(MSG_NAME_TAKEN));
+    EXPECT_EQ(registerName("office"), 0);
+}
+
+TEST_F(Registration, HeldPortCannotBeOpened)
+{
+    closesocket(punchSocket);
+    punchSocket = -1;
+    int openVpn = udpOpen(PUNCH_PORT);
+    EXPECT_EQ(openPunchSocket(), -1);
+    EXPECT_EQ(punchSocket, -1);
+    closesocket(openVpn);
+    EXPECT_EQ(openPunchSocket(), 0);
+}
+
+TEST_F(Registration, RecordCarriesEmptyComputerNameAndTailsOfLongerNames)
+{
+    computerName[0] = 0;
+    {
+        ScriptedCentral central(CENTRAL, messageBytes(MSG_REGISTERED));
+        registerName("eighteen-char-name");
+        central.join();
+        EXPECT_EQ(central.request[34], 0);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(&central.request[14])),
+                  "eighteen-char-name");
+    }
+    ScriptedCentral central(CENTRAL, messageBytes(MSG_REGISTERED));
+    registerName("office");
+    central.join();
+    EXPECT_STREQ(reinterpret_cast<const char*>(&central.request[14]), "office");
+    EXPECT_EQ(central.request[14 + 7], 'n'); // the longer name's tail behind the zero
+}
+
+TEST_F(Registration, NoCentralAddressSendsNothingAndTimesOut)
+{
+    centralIp = 0;
+    long long took = 0;
+    EXPECT_EQ(timedRegister("office", took), -1);
+    EXPECT_TRUE(platform::debugOutput().empty());
+}
+
+} // namespace

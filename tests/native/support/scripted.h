@@ -1,0 +1,66 @@
+// Parties played by threads of the test: a central server and the other side's
+// public address while it punches.
+#pragma once
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <thread>
+
+#include "support/net.h"
+
+// Plays the central server at an address: takes the first datagram (the query or
+// registration), waits delayMs and sends the reply (if any) to its source. Then it
+// counts what else arrives for watchMs.
+class ScriptedCentral {
+public:
+    ScriptedCentral(const std::string& address, std::vector<unsigned char> reply,
+                    int delayMs = 0, int watchMs = 0);
+    ~ScriptedCentral();
+    ScriptedCentral(const ScriptedCentral&) = delete;
+    ScriptedCentral& operator=(const ScriptedCentral&) = delete;
+
+    // Waits for the thread; afterwards `request` holds what arrived first.
+    void join();
+    std::vector<unsigned char> request;
+    // Datagrams that arrived after the first, while watching.
+    int later = 0;
+
+private:
+    Party party_;
+    std::thread thread_;
+};
+
+std::string dottedOf(uint32_t ip);
+
+// A datagram that a ProbeCollector took in.
+struct Arrival {
+    uint16_t port;    // where it arrived
+    uint16_t srcPort; // where it came from
+    std::vector<unsigned char> bytes;
+    long long ns; // kernel arrival time
+};
+
+// Plays the other side's public address while it punches: listens on the given
+// ports of an address and records every datagram with its arrival time. When
+// answerFrom is set, the first datagram is answered by one MSG_PUNCH of
+// answerSize bytes, sent from that port to the datagram's source.
+class ProbeCollector {
+public:
+    ProbeCollector(const std::string& address, std::vector<uint16_t> ports,
+                   uint16_t answerFrom = 0, size_t answerSize = 52);
+    ~ProbeCollector();
+    ProbeCollector(const ProbeCollector&) = delete;
+    ProbeCollector& operator=(const ProbeCollector&) = delete;
+
+    // Stops listening and gives everything taken in, in order of arrival.
+    std::vector<Arrival> arrivals();
+
+private:
+    void collect(uint16_t answerFrom, size_t answerSize);
+    void stop();
+    std::map<uint16_t, std::unique_ptr<Party>> parties_;
+    std::vector<Arrival> arrivals_;
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
