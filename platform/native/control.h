@@ -1,6 +1,8 @@
 // What a native test can see and script of the stand-in operating system.
 #pragma once
 
+#include <stdint.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -33,6 +35,28 @@ std::string nativePath(const std::string& dosPath);
 
 // Text sent to the debugger with OutputDebugStringA.
 std::vector<std::string> debugOutput();
+
+// The dialog model. openDialog makes the one dialog, with the program's dialog
+// procedure, and sends it WM_INITDIALOG, as the modal dialog call does.
+typedef intptr_t (*DialogProcedure)(struct NativeWindow*, unsigned, uintptr_t, intptr_t);
+struct NativeWindow* openDialog(DialogProcedure procedure);
+// What the dialog procedure returned for the last message sent to it.
+intptr_t lastResult();
+// The user's side: type into a field, press a button (WM_COMMAND with its id).
+void typeText(int id, const std::string& text);
+void press(int id);
+// Timer 1's period in milliseconds, 0 when it is not running.
+unsigned timerPeriod(unsigned id = 1);
+// Delivers WM_TIMER for timer 1 if it runs; false when it does not.
+bool tick();
+std::string itemText(int id);
+// Every text that was set on an item, in order (texts shown only during a
+// busy-wait cannot be seen otherwise).
+std::vector<std::string> itemHistory(int id);
+bool dialogEnded();
+intptr_t dialogResult();
+// The exit code posted with PostQuitMessage, or -1 when none was posted.
+int quitCode();
 
 // Clears every record and script.
 void resetRecords();

@@ -4,7 +4,10 @@
 #include "control.h"
 
 #include <chrono>
+#include <algorithm>
+#include <cstring>
 #include <fcntl.h>
+#include <map>
 #include <thread>
 
 #undef clock
@@ -25,6 +28,25 @@ struct Records {
     int cleanups = 0;
     std::string dosRoot = ".";
 };
+
+struct Dialog {
+    platform::DialogProcedure procedure = nullptr;
+    std::map<int, std::vector<std::string>> items; // every text each item had
+    std::map<UINT_PTR, UINT> timers;
+    intptr_t lastResult = 0;
+    bool ended = false;
+    intptr_t endResult = 0;
+    int quitCode = -1;
+};
+
+Dialog& dialog()
+{
+    static Dialog d;
+    return d;
+}
+
+// The one dialog's handle: any non-null value; the model has a single dialog.
+NativeWindow* const DIALOG = reinterpret_cast<NativeWindow*>(0x129);
 
 Records& records()
 {
@@ -117,7 +139,108 @@ int platformRecvfrom(SOCKET s, char* buffer, int length, int flags, struct socka
     return static_cast<int>(n);
 }
 
+UINT GetDlgItemTextA(HWND, int id, LPSTR text, int capacity)
+{
+    if (capacity <= 0)
+        return 0;
+    std::string value = platform::itemText(id);
+    size_t length = std::min(value.size(), static_cast<size_t>(capacity - 1));
+    memcpy(text, value.data(), length);
+    text[length] = 0;
+    return static_cast<UINT>(length);
+}
+
+BOOL SetDlgItemTextA(HWND, int id, LPCSTR text)
+{
+    dialog().items[id].emplace_back(text);
+    return TRUE;
+}
+
+HWND GetDlgItem(HWND, int)
+{
+    return DIALOG;
+}
+
+BOOL UpdateWindow(HWND)
+{
+    return TRUE;
+}
+
+UINT_PTR SetTimer(HWND, UINT_PTR id, UINT period, TIMERPROC)
+{
+    dialog().timers[id] = period;
+    return id;
+}
+
+BOOL KillTimer(HWND, UINT_PTR id)
+{
+    return dialog().timers.erase(id) ? TRUE : FALSE;
+}
+
+LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (!dialog().procedure || dialog().ended)
+        return 0;
+    intptr_t result = dialog().procedure(window, message, wParam, lParam);
+    dialog().lastResult = result;
+    return result;
+}
+
+BOOL EndDialog(HWND, INT_PTR result)
+{
+    dialog().ended = true;
+    dialog().endResult = result;
+    dialog().timers.clear(); // the dialog's window, and with it its timers, is gone
+    return TRUE;
+}
+
+void PostQuitMessage(int exitCode)
+{
+    dialog().quitCode = exitCode;
+}
+
 namespace platform {
+
+NativeWindow* openDialog(DialogProcedure procedure)
+{
+    dialog() = Dialog{};
+    dialog().procedure = procedure;
+    SendMessageA(DIALOG, WM_INITDIALOG, 0, 0);
+    return DIALOG;
+}
+
+intptr_t lastResult() { return dialog().lastResult; }
+void typeText(int id, const std::string& text) { dialog().items[id].push_back(text); }
+void press(int id) { SendMessageA(DIALOG, WM_COMMAND, static_cast<WPARAM>(id), 0); }
+bool dialogEnded() { return dialog().ended; }
+intptr_t dialogResult() { return dialog().endResult; }
+int quitCode() { return dialog().quitCode; }
+
+unsigned timerPeriod(unsigned id)
+{
+    auto timer = dialog().timers.find(id);
+    return timer == dialog().timers.end() ? 0 : timer->second;
+}
+
+bool tick()
+{
+    if (!timerPeriod(1) || dialog().ended)
+        return false;
+    SendMessageA(DIALOG, WM_TIMER, 1, 0);
+    return true;
+}
+
+std::string itemText(int id)
+{
+    auto item = dialog().items.find(id);
+    return item == dialog().items.end() || item->second.empty() ? "" : item->second.back();
+}
+
+std::vector<std::string> itemHistory(int id)
+{
+    auto item = dialog().items.find(id);
+    return item == dialog().items.end() ? std::vector<std::string>{} : item->second;
+}
 
 void scriptSystem(CommandScript script) { records().systemScript = std::move(script); }
 std::vector<std::string> systemCommands() { return records().systemCommands; }
@@ -151,6 +274,7 @@ std::string nativePath(const std::string& dosPath)
 void resetRecords()
 {
     records() = Records{};
+    dialog() = Dialog{};
 }
 
 } // namespace platform

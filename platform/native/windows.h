@@ -44,6 +44,29 @@ typedef struct NativeInstance* HINSTANCE;
 #define SW_HIDE 0
 #define SW_SHOW 5
 
+#define CALLBACK
+#define WINAPI
+
+#define WM_INITDIALOG 0x0110
+#define WM_COMMAND 0x0111
+#define WM_TIMER 0x0113
+#define IDOK 1
+#define IDCANCEL 2
+
+typedef INT_PTR (*DLGPROC)(HWND, UINT, WPARAM, LPARAM);
+typedef void (*TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
+
+// The dialog model: one modal dialog at a time, held in memory (see control.h).
+UINT GetDlgItemTextA(HWND dialog, int id, LPSTR text, int capacity);
+BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text);
+HWND GetDlgItem(HWND dialog, int id);
+BOOL UpdateWindow(HWND window);
+UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT period, TIMERPROC procedure);
+BOOL KillTimer(HWND window, UINT_PTR id);
+LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL EndDialog(HWND dialog, INT_PTR result);
+void PostQuitMessage(int exitCode);
+
 void Sleep(DWORD milliseconds);
 void OutputDebugStringA(LPCSTR text);
 UINT WinExec(LPCSTR commandLine, UINT show);

@@ -101,3 +101,33 @@ void ProbeCollector::collect(uint16_t answerFrom, size_t answerSize)
         }
     }
 }
+
+LoopingCentral::LoopingCentral(const std::string& address) : party_(address, 3478)
+{
+    thread_ = std::thread([this] {
+        while (!done_) {
+            uint32_t ip = 0;
+            uint16_t port = 0;
+            std::vector<unsigned char> got = party_.receive(50, &ip, &port);
+            if (got.size() < 8 || got[0] != 1) // MSG_REGISTER
+                continue;
+            serverIp_ = ip;
+            serverPort_ = port;
+            ++registrations;
+            if (answer)
+                party_.sendTo(messageBytes(answer), dottedOf(ip), port);
+        }
+    });
+}
+
+LoopingCentral::~LoopingCentral()
+{
+    done_ = true;
+    thread_.join();
+}
+
+void LoopingCentral::requestFrom(uint32_t clientIp, uint16_t clientPort)
+{
+    party_.sendTo(messageBytes(5, 12345, clientIp, clientPort), dottedOf(serverIp_),
+                  serverPort_);
+}

@@ -64,3 +64,26 @@ private:
     std::atomic<bool> done_{false};
     std::thread thread_;
 };
+
+// Plays the central server for a server program over many rounds: answers every
+// MSG_REGISTER with the type in `answer` (0: no answer), counts registrations, and
+// can tell the last registered server that a client wants it.
+class LoopingCentral {
+public:
+    explicit LoopingCentral(const std::string& address);
+    ~LoopingCentral();
+    LoopingCentral(const LoopingCentral&) = delete;
+    LoopingCentral& operator=(const LoopingCentral&) = delete;
+
+    std::atomic<int> answer{2};
+    std::atomic<int> registrations{0};
+    // Sends MSG_PEER_ADDRESS naming the client to the last registered server.
+    void requestFrom(uint32_t clientIp, uint16_t clientPort);
+
+private:
+    Party party_;
+    std::atomic<uint32_t> serverIp_{0};
+    std::atomic<uint16_t> serverPort_{0};
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};

@@ -1,0 +1,28 @@
+#include "startup.h"
+
+#include <winsock2.h>
+
+#include "client/control.h"
+#include "client/hosts.h"
+#include "common/values.h"
+#include "rendezvous/openvpn.h"
+#include "udp/udp.h"
+
+bool startClient()
+{
+    if (!openVpnInstalled()) {
+        startCommand(REMIND_COMMAND, SW_SHOW);
+        return false;
+    }
+    startCommand(TSKILL_COMMAND, SW_HIDE);
+    peerTunnelIp = ntohl(inet_addr(SERVER_TUNNEL_ADDRESS));
+    udpStartup();
+    addHostsEntry();
+    return true;
+}
+
+void stopClient()
+{
+    if (active)
+        startCommand(TSKILL_COMMAND, SW_HIDE);
+}
