@@ -1,0 +1,110 @@
+#include "central/options.h"
+
+#include <arpa/inet.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace central {
+
+const char* const HELP =
+    "Usage: central [OPTION]...\n"
+    "The rendezvous service of punchvpn: servers register a name, clients ask for it,\n"
+    "and central tells each side the other's public address and port (UDP, IPv4).\n"
+    "Runs in the foreground, logs one line per event to stderr, ends on SIGINT or SIGTERM.\n"
+    "\n"
+    "  --bind ADDRESS         IPv4 address to receive on (default 0.0.0.0, all addresses)\n"
+    "  --port PORT            UDP port to receive on (default 3478, the port the\n"
+    "                         programs send to)\n"
+    "  --expiry SECONDS       a registration lapses when its server has not registered\n"
+    "                         again for this long (default 120; waiting servers register\n"
+    "                         again about every 33 s)\n"
+    "  --max-names N          most names held at once (default 1000000); past it, new\n"
+    "                         names get no answer until registrations lapse\n"
+    "  --peer-interval MS     a name is sent a peer address at most once per MS\n"
+    "                         milliseconds; other queries for it in between get no\n"
+    "                         answer (default 2000, 0: no limit)\n"
+    "  --source-rate N        requests taken per second from one source address; the\n"
+    "                         rest are dropped (default 20, 0: no limit)\n"
+    "  --repeat-delay MS      every answer is sent a second time MS milliseconds after\n"
+    "                         the first, against loss (default 200, 0: send once)\n"
+    "  --stats-interval SECONDS\n"
+    "                         log the counters this often (default 60, 0: only at exit)\n"
+    "  --quiet                no line per event; only start, counters and stop\n"
+    "  --help                 show this text and exit\n"
+    "\n"
+    "Exit status: 0 after SIGINT or SIGTERM, 1 when the socket cannot be opened,\n"
+    "2 for a bad command line.\n";
+
+namespace {
+
+bool number(const char* text, long long low, long long high, long long& value) {
+    if (!*text) return false;
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtoll(text, &end, 10);
+    return errno == 0 && *end == 0 && value >= low && value <= high;
+}
+
+} // namespace
+
+Parsed parseOptions(int argc, char** argv, Options& options, std::string& error) {
+    for (int i = 1; i < argc; ++i) {
+        std::string option = argv[i];
+        if (option == "--help" || option == "-h") return Parsed::Help;
+        if (option == "--quiet") {
+            options.quiet = true;
+            continue;
+        }
+        struct Numeric {
+            const char* name;
+            long long low, high;
+        };
+        static const Numeric numerics[] = {
+            {"--port", 1, 65535},          {"--expiry", 1, 86400 * 365},
+            {"--max-names", 1, 100000000}, {"--peer-interval", 0, 3600000},
+            {"--source-rate", 0, 1000000}, {"--repeat-delay", 0, 900},
+            {"--stats-interval", 0, 86400},
+        };
+        bool known = option == "--bind";
+        for (const Numeric& n : numerics) known = known || option == n.name;
+        if (!known) {
+            error = "unknown option " + option;
+            return Parsed::Error;
+        }
+        if (i + 1 >= argc) {
+            error = option + " needs a value";
+            return Parsed::Error;
+        }
+        const char* value = argv[++i];
+        if (option == "--bind") {
+            in_addr address;
+            if (inet_pton(AF_INET, value, &address) != 1) {
+                error = "--bind needs an IPv4 address, not " + std::string(value);
+                return Parsed::Error;
+            }
+            options.bind = value;
+            continue;
+        }
+        long long v = 0;
+        for (const Numeric& n : numerics) {
+            if (option != n.name) continue;
+            if (!number(value, n.low, n.high, v)) {
+                error = option + " needs a whole number from " + std::to_string(n.low) + " to " +
+                        std::to_string(n.high) + ", not " + value;
+                return Parsed::Error;
+            }
+        }
+        if (option == "--port") options.port = uint16_t(v);
+        if (option == "--expiry") options.settings.expiryMs = v * 1000;
+        if (option == "--max-names") options.settings.maxNames = size_t(v);
+        if (option == "--peer-interval") options.settings.peerIntervalMs = v;
+        if (option == "--source-rate") options.settings.sourceRate = unsigned(v);
+        if (option == "--repeat-delay") options.repeatDelayMs = v;
+        if (option == "--stats-interval") options.statsIntervalS = v;
+    }
+    return Parsed::Run;
+}
+
+} // namespace central

@@ -1,0 +1,234 @@
+#include "central/service.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <vector>
+
+#include "central/handler.h"
+
+namespace central {
+
+namespace {
+
+constexpr int BATCH = 64;             // datagrams taken or sent per system call
+constexpr int ROUNDS = 16;            // batches taken before the timers are looked at again
+constexpr size_t MAX_REPEATS = 65536; // answers waiting to be sent again
+constexpr size_t DATAGRAM_CAPACITY = 128;
+
+int64_t nowMs() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+sockaddr_in socketAddress(Endpoint endpoint) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(endpoint.ip);
+    address.sin_port = htons(endpoint.port);
+    return address;
+}
+
+class Service {
+public:
+    Service(const Options& options, int socket, int signals)
+        : options_(options), log_(stderr, !options.quiet), handler_(options.settings, log_), socket_(socket),
+          signals_(signals) {
+        for (int i = 0; i < BATCH; ++i) {
+            inVec_[i] = {inData_[i], DATAGRAM_CAPACITY};
+            in_[i].msg_hdr.msg_iov = &inVec_[i];
+            in_[i].msg_hdr.msg_iovlen = 1;
+        }
+        answers_.reserve(2 * BATCH);
+    }
+
+    int run();
+
+private:
+    void receive(int64_t now);
+    void send(const std::vector<Answer>& answers);
+    void sendRepeats(int64_t now);
+    int pollTimeout(int64_t now) const;
+
+    const Options& options_;
+    EventLog log_;
+    Handler handler_;
+    int socket_;
+    int signals_;
+    mmsghdr in_[BATCH]{};
+    iovec inVec_[BATCH]{};
+    uint8_t inData_[BATCH][DATAGRAM_CAPACITY];
+    sockaddr_in inFrom_[BATCH]{};
+    std::vector<Answer> answers_;
+    std::deque<std::pair<int64_t, Answer>> repeats_;
+    int64_t nextSweep_ = 0;
+    int64_t nextStats_ = 0;
+    uint64_t sendFailures_ = 0;
+    uint64_t repeatsSkipped_ = 0;
+};
+
+void Service::send(const std::vector<Answer>& answers) {
+    mmsghdr out[BATCH]{};
+    iovec vec[BATCH];
+    sockaddr_in to[BATCH];
+    for (size_t first = 0; first < answers.size(); first += BATCH) {
+        int count = int(std::min<size_t>(BATCH, answers.size() - first));
+        for (int i = 0; i < count; ++i) {
+            const Answer& answer = answers[first + i];
+            to[i] = socketAddress(answer.to);
+            vec[i] = {const_cast<uint8_t*>(answer.bytes.data()), answer.bytes.size()};
+            out[i].msg_hdr = {};
+            out[i].msg_hdr.msg_name = &to[i];
+            out[i].msg_hdr.msg_namelen = sizeof to[i];
+            out[i].msg_hdr.msg_iov = &vec[i];
+            out[i].msg_hdr.msg_iovlen = 1;
+        }
+        int sent = 0;
+        while (sent < count) {
+            int n = sendmmsg(socket_, out + sent, unsigned(count - sent), MSG_DONTWAIT);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                // The datagram at `sent` cannot go (full buffer or an unreachable
+                // destination); skip it and go on with the rest.
+                ++sendFailures_;
+                ++sent;
+                continue;
+            }
+            sent += n;
+        }
+    }
+}
+
+void Service::receive(int64_t now) {
+    for (int round = 0; round < ROUNDS; ++round) {
+        for (int i = 0; i < BATCH; ++i) {
+            in_[i].msg_hdr.msg_name = &inFrom_[i];
+            in_[i].msg_hdr.msg_namelen = sizeof inFrom_[i];
+            in_[i].msg_hdr.msg_flags = 0;
+        }
+        int n = recvmmsg(socket_, in_, BATCH, MSG_DONTWAIT, nullptr);
+        if (n <= 0) return;
+        answers_.clear();
+        for (int i = 0; i < n; ++i) {
+            Endpoint from{ntohl(inFrom_[i].sin_addr.s_addr), ntohs(inFrom_[i].sin_port)};
+            if (in_[i].msg_hdr.msg_namelen != sizeof(sockaddr_in) || inFrom_[i].sin_family != AF_INET)
+                from = Endpoint{};
+            handler_.handle(inData_[i], in_[i].msg_len, from, now, answers_);
+        }
+        send(answers_);
+        if (options_.repeatDelayMs > 0) {
+            for (const Answer& answer : answers_) {
+                if (repeats_.size() >= MAX_REPEATS) {
+                    ++repeatsSkipped_;
+                    continue;
+                }
+                repeats_.emplace_back(now + options_.repeatDelayMs, answer);
+            }
+        }
+        if (n < BATCH) return;
+        now = nowMs();
+    }
+}
+
+void Service::sendRepeats(int64_t now) {
+    answers_.clear();
+    while (!repeats_.empty() && repeats_.front().first <= now) {
+        answers_.push_back(repeats_.front().second);
+        repeats_.pop_front();
+    }
+    send(answers_);
+}
+
+int Service::pollTimeout(int64_t now) const {
+    int64_t next = nextSweep_;
+    if (options_.statsIntervalS > 0) next = std::min(next, nextStats_);
+    if (!repeats_.empty()) next = std::min(next, repeats_.front().first);
+    return int(std::max<int64_t>(0, next - now));
+}
+
+int Service::run() {
+    int64_t now = nowMs();
+    nextSweep_ = now + 1000;
+    nextStats_ = now + options_.statsIntervalS * 1000;
+    for (;;) {
+        pollfd fds[2] = {{socket_, POLLIN, 0}, {signals_, POLLIN, 0}};
+        if (poll(fds, 2, pollTimeout(nowMs())) < 0 && errno != EINTR) {
+            log_.notice(std::string("poll failed: ") + std::strerror(errno));
+            return 1;
+        }
+        if (fds[1].revents & POLLIN) {
+            signalfd_siginfo info;
+            ssize_t got = read(signals_, &info, sizeof info);
+            log_.notice(std::string("stopping on ") +
+                        (got == sizeof info && info.ssi_signo == SIGINT ? "SIGINT" : "SIGTERM") + ": " +
+                        handler_.summary() + " send_failures=" + std::to_string(sendFailures_) +
+                        " repeats_skipped=" + std::to_string(repeatsSkipped_));
+            return 0;
+        }
+        now = nowMs();
+        if (fds[0].revents & POLLIN) receive(now);
+        now = nowMs();
+        sendRepeats(now);
+        if (now >= nextSweep_) {
+            handler_.expire(now);
+            nextSweep_ = now + 1000;
+        }
+        if (options_.statsIntervalS > 0 && now >= nextStats_) {
+            log_.notice(handler_.summary() + " send_failures=" + std::to_string(sendFailures_) +
+                        " repeats_skipped=" + std::to_string(repeatsSkipped_));
+            nextStats_ = now + options_.statsIntervalS * 1000;
+        }
+    }
+}
+
+} // namespace
+
+int serve(const Options& options) {
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    // Taken through a descriptor in the poll loop, so a signal never interrupts
+    // the handler half-way.
+    sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
+    int signals = signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
+
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(options.port);
+    inet_pton(AF_INET, options.bind.c_str(), &address.sin_addr);
+    std::string where = options.bind + ":" + std::to_string(options.port);
+    if (signals < 0 || fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        std::string reason = std::strerror(errno);
+        EventLog(stderr, true).notice("cannot receive on " + where + ": " + reason);
+        return 1;
+    }
+    int bufferSize = 4 << 20;
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bufferSize, sizeof bufferSize);
+    setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &bufferSize, sizeof bufferSize);
+
+    const Settings& s = options.settings;
+    EventLog(stderr, true).notice(
+        "listening on " + where + " expiry=" + std::to_string(s.expiryMs / 1000) + "s max_names=" +
+        std::to_string(s.maxNames) + " peer_interval=" + std::to_string(s.peerIntervalMs) + "ms source_rate=" +
+        std::to_string(s.sourceRate) + "/s repeat_delay=" + std::to_string(options.repeatDelayMs) + "ms");
+    Service service(options, fd, signals);
+    int status = service.run();
+    close(fd);
+    close(signals);
+    return status;
+}
+
+} // namespace central
