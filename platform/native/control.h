@@ -33,6 +33,13 @@ int winsockCleanups();
 void setDosRoot(const std::string& root);
 std::string nativePath(const std::string& dosPath);
 
+// File failures, keyed by the path as the program names it: the next fopen of the
+// path with a mode beginning with `mode` ('r' or 'w') fails; or the next file
+// opened for writing there takes only `bytes` bytes and then fails, as a full
+// disk would.
+void failNextOpen(const std::string& path, char mode);
+void failNextWriteAfter(const std::string& path, size_t bytes);
+
 // Text sent to the debugger with OutputDebugStringA.
 std::vector<std::string> debugOutput();
 

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <map>
@@ -27,6 +28,8 @@ struct Records {
     WORD winsockVersion = MAKEWORD(2, 2);
     int cleanups = 0;
     std::string dosRoot = ".";
+    std::map<std::string, char> failingOpens;
+    std::map<std::string, size_t> failingWrites;
 };
 
 struct Dialog {
@@ -89,9 +92,49 @@ int platformSystem(const char* command)
     return records().systemScript ? records().systemScript(command) : 0;
 }
 
+// A file that takes a limited number of bytes and then fails every write.
+struct LimitedFile {
+    FILE* file;
+    size_t room;
+};
+
+static ssize_t writeLimited(void* cookie, const char* data, size_t size)
+{
+    LimitedFile* limited = static_cast<LimitedFile*>(cookie);
+    size_t taken = std::min(size, limited->room);
+    fwrite(data, 1, taken, limited->file);
+    limited->room -= taken;
+    if (taken < size) {
+        errno = ENOSPC;
+        return -1;
+    }
+    return static_cast<ssize_t>(size);
+}
+
+static int closeLimited(void* cookie)
+{
+    LimitedFile* limited = static_cast<LimitedFile*>(cookie);
+    int result = ::fclose(limited->file);
+    delete limited;
+    return result;
+}
+
 FILE* platformFopen(const char* path, const char* mode)
 {
-    return ::fopen(platform::nativePath(path).c_str(), mode);
+    auto failing = records().failingOpens.find(path);
+    if (failing != records().failingOpens.end() && failing->second == mode[0]) {
+        records().failingOpens.erase(failing);
+        errno = EACCES;
+        return nullptr;
+    }
+    FILE* file = ::fopen(platform::nativePath(path).c_str(), mode);
+    auto limit = records().failingWrites.find(path);
+    if (!file || mode[0] != 'w' || limit == records().failingWrites.end())
+        return file;
+    LimitedFile* limited = new LimitedFile{file, limit->second};
+    records().failingWrites.erase(limit);
+    cookie_io_functions_t functions{nullptr, writeLimited, nullptr, closeLimited};
+    return fopencookie(limited, mode, functions);
 }
 
 int WSAStartup(WORD, WSADATA* data)
@@ -249,6 +292,12 @@ std::vector<StartedCommand> startedCommands() { return records().startedCommands
 std::vector<std::string> debugOutput() { return records().debugOutput; }
 int winsockCleanups() { return records().cleanups; }
 void setDosRoot(const std::string& root) { records().dosRoot = root; }
+void failNextOpen(const std::string& path, char mode) { records().failingOpens[path] = mode; }
+
+void failNextWriteAfter(const std::string& path, size_t bytes)
+{
+    records().failingWrites[path] = bytes;
+}
 
 void scriptWinsock(int startupResult, unsigned short version)
 {
