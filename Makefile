@@ -4,7 +4,7 @@ WINDOWS := build/windows
 JOBS    ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all native windows deps check check-native check-wine clean
+.PHONY: all native windows deps check check-native check-wine bench-central clean
 
 all: native windows
 
@@ -34,6 +34,11 @@ check-wine: windows
 # The test command: everything from a fresh clone on a fresh machine, as root.
 check: deps
 	$(MAKE) check-native check-wine
+
+# central's benchmark against a plain UDP echo server, and its memory per name
+# (not part of check; needs root for its private network namespace).
+bench-central:
+	central/bench/run
 
 clean:
 	rm -rf build

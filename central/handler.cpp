@@ -2,28 +2,30 @@
 
 namespace central {
 
-Handler::Handler(const Settings& settings, EventLog& log)
+Handler::Handler(const Settings &settings, EventLog &log)
     : settings_(settings), log_(log), registry_(settings.expiryMs, settings.maxNames),
       sourceLimit_(settings.sourceRate, settings.maxSources) {}
 
-void Handler::handle(const uint8_t* data, size_t size, Endpoint from, int64_t now,
-                     std::vector<Answer>& answers) {
+void Handler::handle(const uint8_t *data, size_t size, Endpoint from, int64_t now,
+                     std::vector<Answer> &answers) {
     ++counters_.received;
     Request request;
     Fault fault = from.ip == 0 || from.port == 0 ? Fault::BadSource : parse(data, size, request);
     if (fault != Fault::None) {
         ++counters_.malformed;
-        log_.drop(now, "datagram dropped: " + std::string(describe(fault)) + " (" + std::to_string(size) +
-                           " bytes from " + format(from) + ")");
+        if (log_.events())
+            log_.drop(now, "datagram dropped: " + std::string(describe(fault)) + " (" + std::to_string(size) +
+                               " bytes from " + format(from) + ")");
         return;
     }
     auto verdict = sourceLimit_.admit(from.ip, now);
     if (verdict != SourceLimit::Verdict::Allowed) {
         ++counters_.sourceLimited;
-        log_.drop(now, std::string("datagram dropped: ") +
-                           (verdict == SourceLimit::Verdict::OverRate ? "source rate limited"
-                                                                      : "too many sources this second") +
-                           " (from " + format(from) + ")");
+        if (log_.events())
+            log_.drop(now, std::string("datagram dropped: ") +
+                               (verdict == SourceLimit::Verdict::OverRate ? "source rate limited"
+                                                                          : "too many sources this second") +
+                               " (from " + format(from) + ")");
         return;
     }
     if (request.type == MSG_REGISTER)
@@ -32,71 +34,81 @@ void Handler::handle(const uint8_t* data, size_t size, Endpoint from, int64_t no
         query(request, from, now, answers);
 }
 
-void Handler::enroll(const Request& request, Endpoint from, int64_t now, std::vector<Answer>& answers) {
-    Registration* entry = nullptr;
+void Handler::enroll(const Request &request, Endpoint from, int64_t now, std::vector<Answer> &answers) {
+    Registration *entry = nullptr;
     Endpoint before;
-    if (Registration* current = registry_.find(request.name, now)) before = current->address;
-    std::string who = "name=" + request.name.text() + " computer=" + request.computerName.text() +
-                      " from=" + format(from);
+    std::string who;
+    if (log_.events()) {
+        if (Registration *current = registry_.find(request.name, now)) before = current->address;
+        who = "name=" + request.name.text() + " computer=" + request.computerName.text() +
+              " from=" + format(from);
+    }
     switch (registry_.enroll(request.name, request.computerName, from, now, &entry)) {
     case Registry::Outcome::Registered:
         ++counters_.registered;
-        log_.event("registered " + who);
+        if (log_.events()) log_.event("registered " + who);
         answers.push_back(makeAnswer(MSG_REGISTERED, request.name, from));
         break;
     case Registry::Outcome::Refreshed:
         ++counters_.refreshed;
-        log_.event("refreshed " + who + (before != from ? " (moved from " + format(before) + ")" : ""));
+        if (log_.events())
+            log_.event("refreshed " + who + (before != from ? " (moved from " + format(before) + ")" : ""));
         answers.push_back(makeAnswer(MSG_REGISTERED, request.name, from));
         break;
     case Registry::Outcome::Taken:
         ++counters_.nameTaken;
-        log_.event("name taken " + who + " held by computer=" + entry->computerName.text() + " at " +
-                   format(entry->address));
+        if (log_.events())
+            log_.event("name taken " + who + " held by computer=" + entry->computerName.text() + " at " +
+                       format(entry->address));
         answers.push_back(makeAnswer(MSG_NAME_TAKEN, request.name, from));
         break;
     case Registry::Outcome::Full:
         ++counters_.tableFull;
-        log_.drop(now, "table full, not registered " + who);
+        if (log_.events()) log_.drop(now, "table full, not registered " + who);
         break;
     }
 }
 
-void Handler::query(const Request& request, Endpoint from, int64_t now, std::vector<Answer>& answers) {
-    Registration* entry = registry_.find(request.name, now);
+void Handler::query(const Request &request, Endpoint from, int64_t now, std::vector<Answer> &answers) {
+    Registration *entry = registry_.find(request.name, now);
     if (!entry) {
         ++counters_.unknownName;
-        log_.event("unknown name name=" + request.name.text() + " from=" + format(from));
+        if (log_.events()) log_.event("unknown name name=" + request.name.text() + " from=" + format(from));
         return;
     }
     if (entry->peerAddressAt >= 0 && now - entry->peerAddressAt < settings_.peerIntervalMs) {
         ++counters_.nameLimited;
-        log_.drop(now, "query dropped: name rate limited name=" + request.name.text() + " from=" + format(from));
+        if (log_.events())
+            log_.drop(now, "query dropped: name rate limited name=" + request.name.text() +
+                               " from=" + format(from));
         return;
     }
     entry->peerAddressAt = now;
     ++counters_.answered;
-    log_.event("query answered name=" + request.name.text() + " client=" + format(from) +
-               " server=" + format(entry->address));
+    if (log_.events())
+        log_.event("query answered name=" + request.name.text() + " client=" + format(from) +
+                   " server=" + format(entry->address));
     answers.push_back(makeAnswer(MSG_PEER_ADDRESS, request.name, from, entry->address));
     answers.push_back(makeAnswer(MSG_PEER_ADDRESS, request.name, entry->address, from));
 }
 
 void Handler::expire(int64_t now) {
-    registry_.expire(now, [&](const Name& name, const Registration& entry) {
+    registry_.expire(now, [&](const Name &name, const Registration &entry) {
         ++counters_.expired;
-        log_.event("expired name=" + name.text() + " computer=" + entry.computerName.text() + " at " +
-                   format(entry.address));
+        if (log_.events())
+            log_.event("expired name=" + name.text() + " computer=" + entry.computerName.text() + " at " +
+                       format(entry.address));
     });
 }
 
 std::string Handler::summary() const {
-    const Counters& c = counters_;
+    const Counters &c = counters_;
     return "counters names=" + std::to_string(registry_.size()) + " received=" + std::to_string(c.received) +
            " registered=" + std::to_string(c.registered) + " refreshed=" + std::to_string(c.refreshed) +
            " name_taken=" + std::to_string(c.nameTaken) + " table_full=" + std::to_string(c.tableFull) +
            " expired=" + std::to_string(c.expired) + " answered=" + std::to_string(c.answered) +
-           " unknown_name=" + std::to_string(c.unknownName) + " name_limited=" + std::to_string(c.nameLimited) +
+           " unknown_name=" + std::to_string(c.unknownName) +
+           " name_limited=" + std::to_string(c.nameLimited) +
            " source_limited=" + std::to_string(c.sourceLimited) + " malformed=" + std::to_string(c.malformed);
 }
 

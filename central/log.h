@@ -15,6 +15,9 @@ public:
     // out nullptr: silent. events false: only notices (start, stop, counters).
     EventLog(FILE* out, bool events, unsigned dropLinesPerSecond = 10);
 
+    // Whether event lines are written at all, so callers can skip composing them.
+    bool events() const { return events_ && out_; }
+
     void event(const std::string& text);
     void drop(int64_t now, const std::string& text);
     void notice(const std::string& text);

@@ -1,0 +1,226 @@
+// Load generator for central (and, for the baseline, an echo server): simulated
+// servers on 16 loopback addresses register and refresh names, simulated
+// clients on 16 others ask for them, at a paced rate. Every request is matched
+// with its answer by name: MSG_REGISTERED (or the echoed MSG_REGISTER) at the
+// server's socket, MSG_PEER_ADDRESS (or the echoed MSG_QUERY) at the client's.
+//
+//   central_loadgen run ADDRESS PORT NAMES RATE SECONDS
+//       registers NAMES names, then sends RATE requests a second (half refreshes,
+//       half queries) for SECONDS; prints one line: sent, answered per second,
+//       p50 and p99 latency, loss.
+//   central_loadgen fill ADDRESS PORT NAMES
+//       registers NAMES new names as fast as they are answered.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <time.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "central/record.h"
+
+using namespace central;
+
+namespace {
+
+constexpr int SOCKETS = 16; // per side
+constexpr int BATCH = 32;
+
+int64_t nowUs() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
+int openSocket(const std::string& ip) {
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    inet_pton(AF_INET, ip.c_str(), &a.sin_addr);
+    int size = 8 << 20;
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        std::perror("bind");
+        std::exit(1);
+    }
+    return fd;
+}
+
+void putLittle32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+
+struct Load {
+    sockaddr_in target{};
+    int servers[SOCKETS], clients[SOCKETS];
+    std::vector<int64_t> registerSent, querySent; // per name, µs; 0: none outstanding
+    std::vector<int64_t> latencies;               // µs
+    uint64_t sent = 0, answered = 0, serverNotices = 0;
+
+    Load(const char* ip, int port, size_t names) : registerSent(names, 0), querySent(names, 0) {
+        target.sin_family = AF_INET;
+        target.sin_port = htons(uint16_t(port));
+        inet_pton(AF_INET, ip, &target.sin_addr);
+        for (int i = 0; i < SOCKETS; ++i) {
+            servers[i] = openSocket("127.10.0." + std::to_string(i + 1));
+            clients[i] = openSocket("127.20.0." + std::to_string(i + 1));
+        }
+    }
+
+    // The record for name i: a server's register (from socket i % SOCKETS) or a
+    // client's query.
+    static void record(uint8_t* out, bool query, size_t name) {
+        std::memset(out, 0, SERVER_RECORD_SIZE);
+        putLittle32(out, uint32_t(query ? MSG_QUERY : MSG_REGISTER));
+        putLittle32(out + 4, uint32_t(MAGIC));
+        std::snprintf(reinterpret_cast<char*>(out + NAME_OFFSET), NAME_FIELD, "n%07zu", name);
+        std::snprintf(reinterpret_cast<char*>(out + COMPUTER_NAME_OFFSET), COMPUTER_NAME_FIELD, "PC%zu",
+                      name % 1000);
+    }
+
+    // Sends count requests from one socket: registers of names first, first+step,
+    // ... or queries of them.
+    void send(int fd, bool query, const std::vector<size_t>& names) {
+        mmsghdr messages[BATCH]{};
+        iovec vec[BATCH];
+        uint8_t data[BATCH][SERVER_RECORD_SIZE];
+        int64_t now = nowUs();
+        for (size_t i = 0; i < names.size(); ++i) {
+            record(data[i], query, names[i]);
+            vec[i] = {data[i], query ? CLIENT_RECORD_SIZE : SERVER_RECORD_SIZE};
+            messages[i].msg_hdr.msg_name = &target;
+            messages[i].msg_hdr.msg_namelen = sizeof target;
+            messages[i].msg_hdr.msg_iov = &vec[i];
+            messages[i].msg_hdr.msg_iovlen = 1;
+            (query ? querySent : registerSent)[names[i]] = now;
+        }
+        int n = sendmmsg(fd, messages, unsigned(names.size()), 0);
+        sent += n > 0 ? unsigned(n) : 0;
+    }
+
+    void take(int fd, bool atServer) {
+        mmsghdr messages[BATCH]{};
+        iovec vec[BATCH];
+        uint8_t data[BATCH][128];
+        for (;;) {
+            for (int i = 0; i < BATCH; ++i) {
+                vec[i] = {data[i], sizeof data[i]};
+                messages[i].msg_hdr.msg_iov = &vec[i];
+                messages[i].msg_hdr.msg_iovlen = 1;
+            }
+            int n = recvmmsg(fd, messages, BATCH, MSG_DONTWAIT, nullptr);
+            if (n <= 0) return;
+            int64_t now = nowUs();
+            for (int i = 0; i < n; ++i) {
+                if (messages[i].msg_len < CLIENT_RECORD_SIZE) continue;
+                int32_t type;
+                std::memcpy(&type, data[i], 4);
+                size_t name = size_t(std::atol(reinterpret_cast<char*>(data[i] + NAME_OFFSET + 1)));
+                if (name >= registerSent.size()) continue;
+                bool registerAnswer = atServer && (type == MSG_REGISTERED || type == MSG_REGISTER);
+                bool queryAnswer = !atServer && (type == MSG_PEER_ADDRESS || type == MSG_QUERY);
+                if (atServer && type == MSG_PEER_ADDRESS) ++serverNotices;
+                int64_t* sentAt = registerAnswer ? &registerSent[name] : queryAnswer ? &querySent[name] : nullptr;
+                if (!sentAt || *sentAt == 0) continue; // a repeated answer, or not ours
+                latencies.push_back(now - *sentAt);
+                *sentAt = 0;
+                ++answered;
+            }
+            if (n < BATCH) return;
+        }
+    }
+
+    void takeAll() {
+        for (int i = 0; i < SOCKETS; ++i) {
+            take(servers[i], true);
+            take(clients[i], false);
+        }
+    }
+};
+
+// Registers names [0, count) with at most `window` unanswered at a time.
+void fill(Load& load, size_t count, size_t window) {
+    size_t next = 0;
+    int64_t started = nowUs(), lastProgress = started;
+    uint64_t lastAnswered = 0;
+    while (load.answered < count) {
+        while (next < count && next - load.answered < window) {
+            std::vector<size_t> names;
+            int socket = int(next / BATCH % SOCKETS);
+            while (names.size() < BATCH && next < count) names.push_back(next++);
+            load.send(load.servers[socket], false, names);
+        }
+        load.takeAll();
+        if (load.answered != lastAnswered) {
+            lastAnswered = load.answered;
+            lastProgress = nowUs();
+        } else if (nowUs() - lastProgress > 500000) {
+            // Lost: send the unanswered ones of the window again.
+            for (size_t i = 0; i < next; ++i)
+                if (load.registerSent[i] != 0) load.send(load.servers[i / BATCH % SOCKETS], false, {i});
+            lastProgress = nowUs();
+            if (lastProgress - started > 120000000) return; // give up after two minutes
+        }
+    }
+}
+
+int run(Load& load, size_t names, double rate, double seconds) {
+    fill(load, names, 4096);
+    load.sent = load.answered = load.serverNotices = 0;
+    load.latencies.clear();
+    int64_t start = nowUs(), end = start + int64_t(seconds * 1e6);
+    size_t nextRegister = 0, nextQuery = 0; // each kind walks the names in order
+    uint64_t requests = 0, batches = 0;
+    for (int64_t now = start; now < end; now = nowUs()) {
+        auto due = uint64_t(double(now - start) * rate / 1e6);
+        while (requests + BATCH <= due) {
+            bool query = batches % 2 == 1;
+            size_t& next = query ? nextQuery : nextRegister;
+            std::vector<size_t> batch;
+            for (int i = 0; i < BATCH; ++i) batch.push_back(next++ % names);
+            int socket = int(batches / 2 % SOCKETS);
+            load.send(query ? load.clients[socket] : load.servers[socket], query, batch);
+            requests += BATCH;
+            ++batches;
+        }
+        load.takeAll();
+    }
+    int64_t grace = nowUs() + 300000;
+    while (nowUs() < grace) load.takeAll();
+    double elapsed = seconds;
+    std::sort(load.latencies.begin(), load.latencies.end());
+    auto percentile = [&](double p) {
+        return load.latencies.empty() ? 0.0 : double(load.latencies[size_t(p * double(load.latencies.size() - 1))]) / 1000.0;
+    };
+    double loss = load.sent ? 100.0 * double(load.sent - load.answered) / double(load.sent) : 0.0;
+    std::printf("offered %8.0f/s  sent %8.0f/s  answered %8.0f/s  p50 %7.3f ms  p99 %7.3f ms  loss %5.2f%%\n",
+                rate, double(load.sent) / elapsed, double(load.answered) / elapsed, percentile(0.5),
+                percentile(0.99), loss);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "run" && argc == 7) {
+        Load load(argv[2], std::atoi(argv[3]), size_t(std::atol(argv[4])));
+        return run(load, size_t(std::atol(argv[4])), std::atof(argv[5]), std::atof(argv[6]));
+    }
+    if (mode == "fill" && argc == 5) {
+        size_t names = size_t(std::atol(argv[4]));
+        Load load(argv[2], std::atoi(argv[3]), names);
+        fill(load, names, 4096);
+        std::printf("registered %zu names\n", size_t(load.answered));
+        return load.answered == names ? 0 : 1;
+    }
+    std::fprintf(stderr, "usage: central_loadgen run ADDRESS PORT NAMES RATE SECONDS\n"
+                         "       central_loadgen fill ADDRESS PORT NAMES\n");
+    return 2;
+}

@@ -1,0 +1,76 @@
+// libFuzzer target for central's datagram handler. One input is a short story:
+// a sequence of datagrams, each from one of a few sources, some milliseconds
+// after the one before. After every datagram the answers are checked against
+// what central promises: only its three answer types, always with the magic, a
+// peer address never 0, no more to the sender than the sender sent, and a
+// table that stays within its cap.
+//
+// Input format, repeated: source (1 byte), ms to wait (1 byte, times 16),
+// length (1 byte), then that many bytes of datagram (fewer at the end).
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "central/handler.h"
+
+using namespace central;
+
+namespace {
+
+uint32_t little32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+void require(bool condition) {
+    if (!condition) __builtin_trap();
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    // Event lines are composed and written to /dev/null, so their code runs too.
+    static FILE* sink = std::fopen("/dev/null", "w");
+    EventLog log(sink, true);
+    Settings settings;
+    settings.expiryMs = 3000;
+    settings.maxNames = 8;
+    settings.peerIntervalMs = 500;
+    settings.sourceRate = 6;
+    settings.maxSources = 4;
+    Handler handler(settings, log);
+    std::vector<Answer> answers;
+    int64_t now = 0;
+    size_t at = 0;
+    while (at + 3 <= size) {
+        uint8_t source = data[at];
+        now += int64_t(data[at + 1]) * 16;
+        size_t length = std::min<size_t>(data[at + 2], size - at - 3);
+        const uint8_t* datagram = data + at + 3;
+        at += 3 + length;
+        // Six sources; source byte 0xff plays the impossible source 0.0.0.0:0.
+        Endpoint from = source == 0xff ? Endpoint{} : Endpoint{0x0a000001u + source % 6, uint16_t(1194 + source % 3)};
+
+        answers.clear();
+        handler.handle(datagram, length, from, now, answers);
+        handler.expire(now);
+
+        require(answers.size() <= 2);
+        size_t toSender = 0;
+        for (size_t i = 0; i < answers.size(); ++i) {
+            const Answer& answer = answers[i];
+            auto type = int32_t(little32(answer.bytes.data()));
+            require(little32(answer.bytes.data() + 4) == uint32_t(MAGIC));
+            require(type == MSG_REGISTERED || type == MSG_NAME_TAKEN || type == MSG_PEER_ADDRESS);
+            require(answer.to.ip != 0 && answer.to.port != 0);
+            if (type == MSG_PEER_ADDRESS) require(little32(answer.bytes.data() + 8) != 0);
+            // The second peer address goes to the registered server; the rest to the sender.
+            if (type == MSG_PEER_ADDRESS && i == 1) continue;
+            require(answer.to == from);
+            toSender += answer.bytes.size();
+        }
+        require(toSender <= length);
+        require(handler.names() <= settings.maxNames);
+    }
+    return 0;
+}
