@@ -255,6 +255,24 @@ TEST(CentralService, EndsCleanlyOnSigintAndSigterm) {
     }
 }
 
+TEST(CentralService, AfterARestartTheNextRegistrationTakesTheNameAgain) {
+    Peer server("127.1.0.1", 1194), client("127.2.0.1", 1194);
+    {
+        CentralProcess central(ONCE);
+        server.send(registerRecord("office", "PC01"));
+        expectAnswer(server.receive(1000), REGISTERED, "office");
+        EXPECT_EQ(central.stop(SIGTERM), 0);
+    }
+    CentralProcess central(ONCE);
+    client.send(queryRecord("office"));
+    EXPECT_FALSE(client.receive(500).has_value()) << "names are not kept across a restart";
+    // A waiting server registers again within about 33 s, and is found again.
+    server.send(registerRecord("office", "PC01"));
+    expectAnswer(server.receive(1000), REGISTERED, "office");
+    client.send(queryRecord("office"));
+    expectAnswer(client.receive(1000), PEER_ADDRESS, "office");
+}
+
 TEST(CentralService, ReceivesOnTheChosenAddressAndPort) {
     CentralProcess central({"--bind", "127.0.0.7", "--port", "4000", "--repeat-delay", "0"});
     Peer server("127.1.0.1", 1194);
