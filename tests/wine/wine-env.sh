@@ -22,6 +22,9 @@ make_prefix() {
     export WINEPREFIX="$1" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     mkdir -p "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1
+    # Without a window manager on the private display, Wine draws the caption
+    # and frame itself, so screenshots show what a user sees.
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
     wineserver -w
 }
 

@@ -1,0 +1,59 @@
+# Helpers for the tests of the real programs, sourced by test scripts: start a
+# program under Wine, drive its windows, and wait for its exit code.
+
+DRIVER="$WINDOWS_BUILD/tests/wine/driver.exe"
+
+driver() { wine "$DRIVER" "$@"; }
+
+fail() { echo "FAIL: $*"; exit 1; }
+
+# Runs a driver command and fails the test unless it exits with the wanted code.
+expect_driver() {
+    local wanted=$1 code=0
+    shift
+    driver "$@" || code=$?
+    [ "$code" -eq "$wanted" ] || fail "driver $* exited $code, wanted $wanted"
+}
+
+# Starts EXE in the current directory and waits until its window CAPTION is on
+# the display (seen from the X side, so that the first Wine process of a fresh
+# wineserver is not the driver). Sets PROGRAM_PID.
+start_program() {
+    local exe=$1 caption=$2
+    wine "$exe" &
+    PROGRAM_PID=$!
+    timeout 60 xdotool search --sync --onlyvisible --name "^$caption\$" >/dev/null ||
+        fail "no window \"$caption\" from $(basename "$exe")"
+    expect_driver 0 wait "$caption" 10000
+}
+
+# Waits up to SECONDS for PROGRAM_PID to end and fails unless it exits with CODE.
+expect_exit() {
+    local code=$1 seconds=$2 status=0 i
+    for ((i = 0; i < seconds * 10; i++)); do
+        kill -0 "$PROGRAM_PID" 2>/dev/null || break
+        sleep 0.1
+    done
+    if kill -0 "$PROGRAM_PID" 2>/dev/null; then
+        kill "$PROGRAM_PID"
+        fail "the program did not end within $seconds s"
+    fi
+    wait "$PROGRAM_PID" || status=$?
+    [ "$status" -eq "$code" ] || fail "the program exited with $status, wanted $code"
+}
+
+# Saves a screenshot of window CAPTION as NAME.png among the test outputs.
+save_screenshot() {
+    local caption=$1 name=$2
+    expect_driver 0 screenshot "$caption" "$name.bmp"
+    convert "$name.bmp" "$WINE_OUTPUT/$name.png" || fail "cannot convert $name.bmp"
+}
+
+# Checks the controls of window CAPTION against a table in dialog units (stdin).
+expect_controls() {
+    local caption=$1 width=$2 height=$3 listing
+    listing=$(driver controls "$caption") || fail "cannot list the controls of \"$caption\""
+    echo "$listing"
+    /usr/bin/python3 "$WINE_TESTS/compare-controls.py" "$width" "$height" <(echo "$listing") /dev/stdin ||
+        fail "the controls of \"$caption\" differ"
+}
