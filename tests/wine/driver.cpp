@@ -209,8 +209,10 @@ static int pressKey(HWND window, const char* name)
 {
     WORD key = !strcmp(name, "escape") ? VK_ESCAPE : !strcmp(name, "enter") ? VK_RETURN
              : !strcmp(name, "tab") ? VK_TAB : 0;
-    if (!key)
+    if (!key) {
+        fprintf(stderr, "driver: unknown key %s (escape, enter or tab)\n", name);
         return USAGE;
+    }
     GUITHREADINFO thread = {};
     thread.cbSize = sizeof thread;
     GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &thread);
@@ -221,7 +223,7 @@ static int pressKey(HWND window, const char* name)
 }
 
 // The commands that work on one control of a window.
-static int controlCommand(const char* command, HWND window, HWND control, int argc, char** argv)
+static int controlCommand(const char* command, HWND window, HWND control, char** argv)
 {
     std::string text;
     if (!strcmp(command, "get") || !strcmp(command, "status")) {
@@ -230,9 +232,9 @@ static int controlCommand(const char* command, HWND window, HWND control, int ar
         printf("%s\n", text.c_str());
         return DONE;
     }
-    if (!strcmp(command, "expect") && argc == 6)
+    if (!strcmp(command, "expect"))
         return expectText(control, argv[4], atoi(argv[5]));
-    if (!strcmp(command, "set") && argc == 5) {
+    if (!strcmp(command, "set")) {
         DWORD_PTR result;
         return SendMessageTimeoutA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[4]),
                                    SMTO_ABORTIFHUNG, ANSWER_MS, &result) ? DONE : noAnswer();
@@ -242,15 +244,12 @@ static int controlCommand(const char* command, HWND window, HWND control, int ar
                      reinterpret_cast<LPARAM>(control));
         return DONE;
     }
-    if (!strcmp(command, "rect")) {
-        RECT place = placeOf(control, window);
-        printf("%ld %ld %ld %ld\n", place.left, place.top, place.right - place.left, place.bottom - place.top);
-        return DONE;
-    }
-    return USAGE;
+    RECT place = placeOf(control, window);  // rect
+    printf("%ld %ld %ld %ld\n", place.left, place.top, place.right - place.left, place.bottom - place.top);
+    return DONE;
 }
 
-static int windowCommand(const char* command, HWND window, int argc, char** argv)
+static int windowCommand(const char* command, HWND window, char** argv)
 {
     if (!strcmp(command, "find")) {
         printf("%p\n", static_cast<void*>(window));
@@ -258,7 +257,7 @@ static int windowCommand(const char* command, HWND window, int argc, char** argv
     }
     if (!strcmp(command, "visible"))
         return IsWindowVisible(window) ? DONE : NO;
-    if (!strcmp(command, "key") && argc == 4)
+    if (!strcmp(command, "key"))
         return pressKey(window, argv[3]);
     if (!strcmp(command, "close")) {
         PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
@@ -266,34 +265,45 @@ static int windowCommand(const char* command, HWND window, int argc, char** argv
     }
     if (!strcmp(command, "controls"))
         return listControls(window);
-    if (!strcmp(command, "screenshot") && argc == 4)
+    if (!strcmp(command, "screenshot"))
         return screenshot(window, argv[3]);
-    bool onControl = !strcmp(command, "status") || argc >= 4;
-    if (!onControl)
-        return USAGE;
     // Template ids are words: -1 (the id of labels) is 0xFFFF.
     int id = !strcmp(command, "status") ? STATUS_LINE : static_cast<WORD>(atoi(argv[3]));
     HWND control = GetDlgItem(window, id);
     if (!control)
         return notFound("control");
-    return controlCommand(command, window, control, argc, argv);
+    return controlCommand(command, window, control, argv);
 }
 
-static int usage()
+// Each command with the number of its arguments.
+static const struct {
+    const char* name;
+    int arguments;
+} COMMANDS[] = {
+    {"find", 1}, {"wait", 2}, {"gone", 2}, {"visible", 1}, {"get", 2}, {"status", 1},
+    {"expect", 4}, {"set", 3}, {"press", 2}, {"command", 2}, {"key", 2}, {"close", 1},
+    {"controls", 1}, {"rect", 2}, {"screenshot", 2},
+};
+
+static bool wellFormed(int argc, char** argv)
 {
-    fprintf(stderr, "usage: driver find|wait|gone|visible|get|status|expect|set|press|command|"
-                    "key|close|controls|rect|screenshot WINDOW ARGS... (see driver.cpp)\n");
-    return USAGE;
+    for (const auto& command : COMMANDS)
+        if (argc >= 2 && !strcmp(argv[1], command.name))
+            return argc == 2 + command.arguments;
+    return false;
 }
 
 int main(int argc, char** argv)
 {
-    if (argc < 3)
-        return usage();
+    if (!wellFormed(argc, argv)) {
+        fprintf(stderr, "usage: driver find|wait|gone|visible|get|status|expect|set|press|command|"
+                        "key|close|controls|rect|screenshot WINDOW ARGS... (see driver.cpp)\n");
+        return USAGE;
+    }
     const char* command = argv[1];
-    if ((!strcmp(command, "wait") || !strcmp(command, "gone")) && argc == 4)
+    if (!strcmp(command, "wait") || !strcmp(command, "gone"))
         return waitFor(argv[2], atoi(argv[3]), !strcmp(command, "wait"));
-    if (!strcmp(command, "command") && argc == 4) {
+    if (!strcmp(command, "command")) {
         HWND target = FindWindowA(argv[2], nullptr);
         if (!target)
             return notFound("window");
@@ -303,6 +313,5 @@ int main(int argc, char** argv)
     HWND window = findWindow(argv[2]);
     if (!window)
         return notFound("window");
-    int result = windowCommand(command, window, argc, argv);
-    return result == USAGE ? usage() : result;
+    return windowCommand(command, window, argv);
 }

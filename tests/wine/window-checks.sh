@@ -14,6 +14,9 @@ echo "== the control dialog over a hidden main window"
 start_program "$exe" "$CAPTION"
 echo "$CONTROLS" | expect_controls "$CAPTION" 261 145
 expect_driver 0 expect "$CAPTION" 1005 IDLE 5000
+expect_driver 0 set "$CAPTION" 1003 office
+[ "$(driver get "$CAPTION" 1003 | tr -d '\r')" = office ] || fail "the name field does not keep its text"
+expect_driver 0 set "$CAPTION" 1003 ""
 expect_driver 4 visible "class=$CLASS"
 save_screenshot "$CAPTION" "$PROGRAM-dialog"
 

@@ -25,6 +25,9 @@ make_prefix() {
     # Without a window manager on the private display, Wine draws the caption
     # and frame itself, so screenshots show what a user sees.
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
+    # This Wine does not find its own fonts (Marlett for the caption buttons, MS Sans
+    # Serif and System for the dialogs); it loads those in the prefix's font folder.
+    cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null
     wineserver -w
 }
 
