@@ -26,6 +26,10 @@ expect_code() {
     [ "$code" -eq "$wanted" ] || fail "stop $* exited $code, wanted $wanted ($(cat stop.err))"
 }
 
+echo "== a program without console or window"
+/usr/bin/python3 -c 'import pefile, sys; sys.exit(pefile.PE(sys.argv[1]).OPTIONAL_HEADER.Subsystem != 2)' "$stop" ||
+    fail "stop.exe is not a windowed-subsystem program"
+
 echo "== without a name: a usage line and exit code 2"
 expect_code 2
 grep -q '^usage: stop NAME' stop.err || fail "no usage line"

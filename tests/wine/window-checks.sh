@@ -4,6 +4,9 @@
 . "$WINE_TESTS/program.sh"
 exe="$WINDOWS_BUILD/$PROGRAM/$PROGRAM.exe"
 cd "$(mktemp -d)"
+# The programs start only where OpenVPN is installed.
+mkdir -p "$WINEPREFIX/drive_c/Program Files/OpenVPN"
+touch "$WINEPREFIX/drive_c/Program Files/OpenVPN/license.txt"
 
 open_about() {
     expect_driver 0 command "$CLASS" 104
@@ -17,6 +20,8 @@ expect_driver 0 expect "$CAPTION" 1005 IDLE 5000
 expect_driver 0 set "$CAPTION" 1003 office
 [ "$(driver get "$CAPTION" 1003 | tr -d '\r')" = office ] || fail "the name field does not keep its text"
 expect_driver 0 set "$CAPTION" 1003 ""
+connect=$(driver controls "$CAPTION" | tr -d '\r' | awk '$1 == 1000 { print $3, $4, $5, $6 }')
+[ "$(driver rect "$CAPTION" 1000 | tr -d '\r')" = "$connect" ] || fail "rect and controls disagree on Connect"
 expect_driver 4 visible "class=$CLASS"
 save_screenshot "$CAPTION" "$PROGRAM-dialog"
 
