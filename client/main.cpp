@@ -1,15 +1,18 @@
-// The client's entry: hands over to the window shell, which runs the control
-// dialog, and returns the exit code of the message loop.
+// The client's entry: start-up, then the window shell, which runs the control
+// dialog until Cancel, then the exit path.
+#include "client/startup.h"
 #include "shell/shell.h"
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLine, int showCommand)
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
 {
-    (void)previousInstance;
-    (void)commandLine;
+    if (!startClient())
+        return 0;
     LoadStringA(instance, TITLE_STRING, windowTitle, WINDOW_TEXT_SIZE);
     LoadStringA(instance, CLASS_NAME_STRING, windowClassName, WINDOW_TEXT_SIZE);
     registerMainWindowClass(instance);
     if (!createMainWindow(instance, showCommand))
         return 0;
-    return runMessageLoop(instance);
+    int exitCode = runMessageLoop(instance);
+    stopClient();
+    return exitCode;
 }
