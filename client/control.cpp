@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "client/cc.h"
+#include "common/monitor.h"
 #include "common/values.h"
 #include "rendezvous/openvpn.h"
 #include "shell/resource.h"
@@ -29,14 +30,6 @@ static const int LOST_WHEN_CONNECTED = 10;
 static const int LOST_BEFORE_CONNECTED = 20;
 static const int STEADY_BEATS = 11; // the folders open on the 12th answered tick
 static const char* CONNECTED_TEXT = "CONNECTED\nSERVER:10.8.0.1  CLIENT:10.8.0.2";
-
-// Sets the status line and paints it at once: during the connect sequence the
-// dialog handles no messages, so a text left to the next paint would not show.
-static void showStatus(HWND dialog, const char* text)
-{
-    SetDlgItemTextA(dialog, STATUS_LINE, text);
-    UpdateWindow(GetDlgItem(dialog, STATUS_LINE));
-}
 
 // Takes in everything queued on the probe socket; gives how many datagrams came.
 static int takeProbes()
@@ -91,27 +84,6 @@ static void disconnectPressed(HWND dialog)
     active = connected = missedBeats = 0;
 }
 
-static void showHeartbeat(HWND dialog)
-{
-    char text[12];
-    snprintf(text, sizeof text, "%d", heartbeat % 100);
-    SetDlgItemTextA(dialog, HEARTBEAT_FIELD, text);
-    ++heartbeat;
-}
-
-// Opens the probe socket once the tunnel address exists; false while it does not.
-static bool probeSocketOpen()
-{
-    if (probeSocket != -1)
-        return true;
-    probeSocket = udpOpenTunnel();
-    if (probeSocket == -1)
-        return false;
-    u_long nonBlocking = 1;
-    ioctlsocket(static_cast<SOCKET>(probeSocket), FIONBIO, &nonBlocking);
-    return true;
-}
-
 // The probe carries the password at its very start; the server checks it.
 static void sendProbe()
 {
@@ -151,8 +123,8 @@ static void missedTick(HWND dialog)
 
 static void tick(HWND dialog)
 {
-    showHeartbeat(dialog);
-    if (!probeSocketOpen())
+    showHeartbeat(dialog, heartbeat);
+    if (!openProbeSocket(probeSocket))
         return;
     sendProbe();
     if (takeProbes() > 0)

@@ -3,7 +3,7 @@
 // one-second timer with a liveness probe through it.
 #pragma once
 
-#include <windows.h>
+#include <winsock2.h> // before windows.h, which it includes
 
 #include <stdint.h>
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/monitor.h"
 #include "common/values.h"
 #include "rendezvous/message.h"
 #include "rendezvous/openvpn.h"
@@ -33,14 +34,6 @@ static const int LOST_WHEN_CONNECTED = 7;
 static const int LOST_BEFORE_CONNECTED = 30;
 static const char* CONNECTED_TEXT = "CONNECTED\nSERVER:10.8.0.1  CLIENT:10.8.0.2";
 static const char* RECOVERY_TEXT = "CONNECTED\nSERVER:10.8.0.1  ClIENT:10.8.0.2";
-
-// Sets the status line and paints it at once: during registration and punching
-// the dialog handles no messages, so a text left to the next paint would not show.
-static void showStatus(HWND dialog, const char* text)
-{
-    SetDlgItemTextA(dialog, STATUS_LINE, text);
-    UpdateWindow(GetDlgItem(dialog, STATUS_LINE));
-}
 
 // Connect sent by the dialog to itself; it runs at once, nested in the caller.
 static void sendConnect(HWND dialog)
@@ -89,14 +82,6 @@ static void disconnectPressed(HWND dialog)
     active = 0;
 }
 
-static void showHeartbeat(HWND dialog)
-{
-    char text[12];
-    snprintf(text, sizeof text, "%d", heartbeat % 100);
-    SetDlgItemTextA(dialog, HEARTBEAT_FIELD, text);
-    ++heartbeat;
-}
-
 // The follow-up of a client's request: punch, then start OpenVPN or register again.
 static void answerRequest(HWND dialog)
 {
@@ -124,19 +109,6 @@ static void waitForRequest(HWND dialog)
         active = 0;
         sendConnect(dialog);
     }
-}
-
-// Opens the probe socket once the tunnel address exists; false while it does not.
-static bool probeSocketOpen()
-{
-    if (probeSocket != -1)
-        return true;
-    probeSocket = udpOpenTunnel();
-    if (probeSocket == -1)
-        return false;
-    u_long nonBlocking = 1;
-    ioctlsocket(static_cast<SOCKET>(probeSocket), FIONBIO, &nonBlocking);
-    return true;
 }
 
 // Takes in every queued probe. Gives the count; wrongPassword is set when any of
@@ -167,7 +139,7 @@ static void endTunnel(HWND dialog, const char* text)
 
 static void watchTunnel(HWND dialog)
 {
-    if (!probeSocketOpen())
+    if (!openProbeSocket(probeSocket))
         return;
     char probe[PROBE_SIZE];
     memset(probe, 0, sizeof probe);
@@ -198,7 +170,7 @@ static void watchTunnel(HWND dialog)
 
 static void tick(HWND dialog)
 {
-    showHeartbeat(dialog);
+    showHeartbeat(dialog, heartbeat);
     if (!active) {
         KillTimer(dialog, MONITOR_TIMER);
         sendConnect(dialog);
