@@ -61,7 +61,7 @@ struct Load {
     int servers[SOCKETS], clients[SOCKETS];
     std::vector<int64_t> registerSent, querySent; // per name, µs; 0: none outstanding
     std::vector<int64_t> latencies;               // µs
-    uint64_t sent = 0, answered = 0, serverNotices = 0;
+    uint64_t sent = 0, answered = 0, serverNotices = 0, received = 0; // received: every datagram
 
     Load(const char* ip, int port, size_t names) : registerSent(names, 0), querySent(names, 0) {
         target.sin_family = AF_INET;
@@ -117,6 +117,7 @@ struct Load {
             int n = recvmmsg(fd, messages, BATCH, MSG_DONTWAIT, nullptr);
             if (n <= 0) return;
             int64_t now = nowUs();
+            received += unsigned(n);
             for (int i = 0; i < n; ++i) {
                 if (messages[i].msg_len < CLIENT_RECORD_SIZE) continue;
                 int32_t type;
@@ -172,7 +173,7 @@ void fill(Load& load, size_t count, size_t window) {
 
 int run(Load& load, size_t names, double rate, double seconds) {
     fill(load, names, 4096);
-    load.sent = load.answered = load.serverNotices = 0;
+    load.sent = load.answered = load.serverNotices = load.received = 0;
     load.latencies.clear();
     int64_t start = nowUs(), end = start + int64_t(seconds * 1e6);
     size_t nextRegister = 0, nextQuery = 0; // each kind walks the names in order
@@ -199,9 +200,10 @@ int run(Load& load, size_t names, double rate, double seconds) {
         return load.latencies.empty() ? 0.0 : double(load.latencies[size_t(p * double(load.latencies.size() - 1))]) / 1000.0;
     };
     double loss = load.sent ? 100.0 * double(load.sent - load.answered) / double(load.sent) : 0.0;
-    std::printf("offered %8.0f/s  sent %8.0f/s  answered %8.0f/s  p50 %7.3f ms  p99 %7.3f ms  loss %5.2f%%\n",
+    std::printf("offered %7.0f/s  sent %7.0f/s  answered %7.0f/s  p50 %7.3f ms  p99 %7.3f ms  loss %5.2f%%  "
+                "datagrams back %7.0f/s\n",
                 rate, double(load.sent) / elapsed, double(load.answered) / elapsed, percentile(0.5),
-                percentile(0.99), loss);
+                percentile(0.99), loss, double(load.received) / elapsed);
     return 0;
 }
 
@@ -217,7 +219,7 @@ int main(int argc, char** argv) {
         size_t names = size_t(std::atol(argv[4]));
         Load load(argv[2], std::atoi(argv[3]), names);
         fill(load, names, 4096);
-        std::printf("registered %zu names\n", size_t(load.answered));
+        std::printf("registered %zu of %zu names\n", size_t(load.answered), names);
         return load.answered == names ? 0 : 1;
     }
     std::fprintf(stderr, "usage: central_loadgen run ADDRESS PORT NAMES RATE SECONDS\n"
