@@ -5,7 +5,7 @@ JOBS    ?= $(shell nproc)
 CMAKE_ARGS ?=
 
 .PHONY: all native windows deps check check-native check-wine bench-central clean \
-        dist check-kits lab-selftest lab-test-doubles
+        dist check-kits lab-selftest lab-test-doubles demo
 
 all: native windows
 
@@ -57,6 +57,13 @@ lab-selftest:
 
 lab-test-doubles:
 	lab/test-doubles
+
+# The main job: both programs connect through two Linux default NAT routers in the lab,
+# with a timeline of both status lines and a screenshot (build/lab/demo.png); root.
+demo: deps
+	$(MAKE) windows $(NATIVE)/CMakeCache.txt
+	cmake --build $(NATIVE) --target central -j $(JOBS)
+	lab/demo
 
 clean:
 	rm -rf build

@@ -1,0 +1,203 @@
+# The real programs in the NAT lab, as a library of shell functions for the demo, the
+# end-to-end tests and the benchmark (source it from bash after choosing LAB_ID).
+# On top of lab.sh: central started in its host, server.exe and client.exe under Wine
+# in their homes (each home with its own Wine prefix, wineserver and X display), the
+# dialog driver, a watcher per dialog that logs every change of the status line with
+# the wall time, and counters of the liveness probes that cross the tunnel.
+#
+#   e2e_setup                  build what is missing (watch.exe), nothing else
+#   e2e_central_start / _stop  central on 192.0.2.10:3478, stopped by PID
+#   e2e_home HOME              Wine prefix, display, probe counters of a home
+#   e2e_start HOME EXE CAPTION [NAME]   start a program, wait for its dialog, watch it
+#   e2e_driver HOME ARGS...    the dialog driver in that home
+#   e2e_mark NAME / e2e_wait NAME TEXT SECONDS [MARK]   status changes after a mark
+#   e2e_cleanup                everything down (lab, displays), for traps
+
+E2E_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+. "$E2E_DIR/lab.sh"
+E2E_WINDOWS=${E2E_WINDOWS:-$LAB_REPO/build/windows}
+E2E_NATIVE=${E2E_NATIVE:-$LAB_REPO/build/native}
+E2E_TOOLS=$LAB_REPO/build/lab
+E2E_DRIVER=$E2E_WINDOWS/tests/wine/driver.exe
+E2E_CONNECTED='CONNECTED\nSERVER:10.8.0.1  CLIENT:10.8.0.2'
+E2E_RECOVERY='CONNECTED\nSERVER:10.8.0.1  ClIENT:10.8.0.2'
+declare -A E2E_DISPLAY=() E2E_XVFB=()
+E2E_CENTRAL_PID=""
+
+e2e_now_ms() { echo $(( $(date +%s%N) / 1000000 )); }
+
+# Builds the watcher (a small Windows program) when it is missing or older than its source.
+e2e_setup() {
+    mkdir -p "$E2E_TOOLS"
+    if [ ! -x "$E2E_TOOLS/watch.exe" ] || [ "$E2E_DIR/tools/watch.c" -nt "$E2E_TOOLS/watch.exe" ]; then
+        x86_64-w64-mingw32-gcc -O2 -o "$E2E_TOOLS/watch.exe" "$E2E_DIR/tools/watch.c" ||
+            { lab_fail "cannot build watch.exe"; return 1; }
+    fi
+    local f
+    for f in "$E2E_DRIVER" "$E2E_WINDOWS/client/client.exe" "$E2E_WINDOWS/server/server.exe" \
+             "$E2E_NATIVE/central/central"; do
+        [ -f "$f" ] || { lab_fail "missing $f (make windows, make native)"; return 1; }
+    done
+}
+
+# central in its host, bound to its one address (so its answers leave from the address
+# the requests went to). Extra options pass through.
+e2e_central_start() {
+    E2E_CENTRAL_PID=$(lab_spawn central central "$E2E_NATIVE/central/central" \
+        --bind "$(lab_addr central)" --port 3478 "$@")
+    local i
+    for i in $(seq 50); do
+        grep -q . "$LAB_RUN/central/central.log" 2>/dev/null && return 0
+        kill -0 "$E2E_CENTRAL_PID" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -0 "$E2E_CENTRAL_PID" 2>/dev/null || { lab_fail "central did not start"; return 1; }
+}
+e2e_central_stop() {
+    [ -n "$E2E_CENTRAL_PID" ] && lab_stop_pid "$E2E_CENTRAL_PID"
+    E2E_CENTRAL_PID=""
+}
+
+# Starts an Xvfb display of its own, by PID; prints nothing, sets E2E_DISPLAY[HOME].
+_e2e_display() {
+    local home=$1 n=90 i
+    while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
+    Xvfb ":$n" -screen 0 640x480x24 -nolisten tcp >/dev/null 2>&1 &
+    E2E_XVFB[$home]=$!
+    E2E_DISPLAY[$home]=":$n"
+    for i in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && return 0; sleep 0.1; done
+    lab_fail "Xvfb :$n did not start"
+}
+
+# A home ready for a program: its Wine prefix (with Wine's own fonts and Wine-drawn
+# window frames, so that screenshots show what a user sees), its own X display, its
+# wineserver running inside the home, and counters of the probes that arrive through
+# the tunnel (UDP 8080 on tun0). Sets E2E_WORK[HOME] to the working directory.
+declare -A E2E_WORK=()
+e2e_home() {
+    local home=$1 work prefix
+    work=$(lab_wine_home "$home") || return 1
+    E2E_WORK[$home]=$work
+    prefix=$LAB_RUN/$home/prefix
+    cp /usr/share/wine/fonts/* "$prefix/drive_c/windows/Fonts/" 2>/dev/null
+    _e2e_display "$home" || return 1
+    e2e_wine "$home" wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f \
+        >/dev/null 2>&1
+    ip netns exec "$(lab_ns "$home")" iptables -w -A INPUT -i tun0 -p udp --dport 8080
+}
+
+# Runs a Wine command in a home, from its working directory, on its display.
+e2e_wine() {
+    local home=$1; shift
+    (cd "${E2E_WORK[$home]}" && DISPLAY=${E2E_DISPLAY[$home]} lab_wine "$home" "$@")
+}
+
+# Adds a counter of the probes arriving in HOME through the tunnel that carry TEXT.
+e2e_count_probes_with() {
+    ip netns exec "$(lab_ns "$1")" iptables -w -A INPUT -i tun0 -p udp --dport 8080 \
+        -m string --algo bm --string "$2"
+}
+# Probes that arrived in HOME through the tunnel: all of them, or those with TEXT.
+e2e_probes() {
+    local home=$1 text=${2:-}
+    ip netns exec "$(lab_ns "$home")" iptables -w -L INPUT -v -n -x |
+        awk -v t="$text" '$0 ~ /dpt:8080/ && $0 ~ /tun0/ {
+            m = index($0, "STRING match"); s = ""
+            if (m) { s = substr($0, m); sub(/^STRING match +"/, "", s); sub(/".*/, "", s) }
+            if (s == t) { print $1; exit } }'
+}
+
+# e2e_start HOME EXE CAPTION [NAME]: copies EXE into the home's working directory,
+# starts it under Wine there, waits until its dialog is on the display and starts a
+# watcher of its status line (log: $LAB_RUN/HOME/watch-NAME.log). Sets E2E_PID[NAME]
+# (the Wine process of the program, whose command name is the .exe's).
+declare -A E2E_PID=()
+e2e_start() {
+    local home=$1 exe=$2 caption=$3 name=${4:-$(basename "$2" .exe)} work base
+    work=${E2E_WORK[$home]}; base=$(basename "$exe")
+    cp "$exe" "$work/$base" && cp "$E2E_TOOLS/watch.exe" "$work/" || return 1
+    E2E_PID[$name]=$(cd "$work" && lab_spawn "$home" "$name" env DISPLAY="${E2E_DISPLAY[$home]}" \
+        WINEPREFIX="$LAB_RUN/$home/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+        wine "$base")
+    DISPLAY=${E2E_DISPLAY[$home]} timeout 60 xdotool search --sync --onlyvisible \
+        --name "^$caption\$" >/dev/null 2>&1 ||
+        { lab_fail "no window \"$caption\" from $base in $home"; return 1; }
+    e2e_driver "$home" wait "$caption" 10000 || return 1
+    (cd "$work" && lab_spawn "$home" "watch-$name" env DISPLAY="${E2E_DISPLAY[$home]}" \
+        WINEPREFIX="$LAB_RUN/$home/prefix" WINEDEBUG=-all wine watch.exe "$caption") >/dev/null
+    E2E_LOG[$name]=$LAB_RUN/$home/watch-$name.log
+    E2E_CAPTION[$name]=$caption
+    E2E_HOME[$name]=$home
+    e2e_wait "$name" '*' 20 0 >/dev/null
+}
+declare -A E2E_LOG=() E2E_CAPTION=() E2E_HOME=()
+
+# The dialog driver in a home; its exit code (3 when the dialog does not answer in time).
+e2e_driver() {
+    local home=$1; shift
+    e2e_wine "$home" timeout 30 wine "$E2E_DRIVER" "$@"
+}
+
+# Types name and password into a program's dialog.
+e2e_fill() {   # e2e_fill NAME USER PASSWORD
+    local home=${E2E_HOME[$1]} caption=${E2E_CAPTION[$1]}
+    e2e_driver "$home" set "$caption" 1003 "$2" && e2e_driver "$home" set "$caption" 1004 "$3"
+}
+# Presses a button (1000 Connect, 1001 Disconnect, 2 Cancel) of a program's dialog.
+e2e_press() { e2e_driver "${E2E_HOME[$1]}" press "${E2E_CAPTION[$1]}" "$2"; }
+
+# e2e_mark NAME: the number of status changes logged so far (for e2e_wait).
+e2e_mark() { wc -l <"${E2E_LOG[$1]}" 2>/dev/null || echo 0; }
+
+# e2e_wait NAME TEXT SECONDS [MARK]: waits until the status line of NAME showed TEXT
+# (escaped as the watcher writes it; '*' for any text) in a change after MARK (default:
+# any). Prints the time (ms since the epoch) of that change; returns 1 on timeout.
+e2e_wait() {
+    local name=$1 text=$2 seconds=$3 mark=${4:-0} end line
+    end=$(( $(date +%s) + seconds ))
+    while :; do
+        line=$(tail -n +"$((mark + 1))" "${E2E_LOG[$name]}" 2>/dev/null |
+               E2E_TEXT=$text awk '{ ms = $1; sub(/^[0-9]+ ?/, "") }
+                                 ENVIRON["E2E_TEXT"] == "*" || $0 == ENVIRON["E2E_TEXT"] { print ms; exit }')
+        [ -n "$line" ] && { echo "$line"; return 0; }
+        [ "$(date +%s)" -ge "$end" ] && return 1
+        sleep 0.2
+    done
+}
+
+# The status texts of NAME after MARK, one per line (for messages).
+e2e_texts() { tail -n +"$(( ${2:-0} + 1 ))" "${E2E_LOG[$1]}" 2>/dev/null | cut -d' ' -f2- | paste -sd'|'; }
+
+# e2e_timeline T0_MS NAME...: the status changes of the named dialogs, merged in time,
+# with seconds since T0 ("<busy>": the dialog answers nothing while it blocks).
+e2e_timeline() {
+    local t0=$1 name; shift
+    for name in "$@"; do
+        awk -v n="$name" '{ ms = $1; sub(/^[0-9]+ ?/, ""); print ms, n, $0 }' "${E2E_LOG[$name]}"
+    done | sort -n -k1,1 -s | awk -v t0="$t0" '
+        $3 == "<gone>" { next }
+        { ms = $1; n = $2; sub(/^[0-9]+ [^ ]+ ?/, "")
+          text = ($0 == "") ? "(blank)" : $0
+          printf "  %+8.2f s  %-7s %s\n", (ms - t0) / 1000, n, text }'
+}
+
+# A screenshot of a program's dialog (PNG).
+e2e_screenshot() {   # e2e_screenshot NAME FILE.png
+    local home=${E2E_HOME[$1]} bmp=${E2E_WORK[${E2E_HOME[$1]}]}/shot-$1.bmp
+    e2e_driver "$home" screenshot "${E2E_CAPTION[$1]}" "shot-$1.bmp" >/dev/null &&
+        convert "$bmp" "$2"
+}
+
+# The CPU time (user + system, in clock ticks) used so far by a process.
+e2e_cpu_ticks() { awk '{ sub(/^.*\) /, ""); print $12 + $13 }' "/proc/$1/stat" 2>/dev/null; }
+
+# Everything down: the lab (every process by PID, every namespace) and the displays.
+e2e_cleanup() {
+    local h
+    lab_down
+    for h in "${!E2E_XVFB[@]}"; do
+        kill "${E2E_XVFB[$h]}" 2>/dev/null && wait "${E2E_XVFB[$h]}" 2>/dev/null
+    done
+    E2E_XVFB=()
+    true
+}
