@@ -61,7 +61,7 @@ TEST_F(Punching, SevenSilentBurstsToThePortAndItsNeighboursKeepTheSocket)
     long long start = nowMs();
     EXPECT_EQ(punchToClient(), -1);
     long long took = nowMs() - start;
-    EXPECT_GE(took, 7000);
+    EXPECT_GE(took, 7000 - CLOCK_GRAIN);
     EXPECT_LT(took, 8500);
     std::vector<Arrival> arrivals = client.arrivals();
     ASSERT_EQ(arrivals.size(), 35u);
@@ -86,7 +86,7 @@ TEST_F(Punching, QueuedClientProbeEndsTheFirstBurstAndIsAnsweredWhereItCameFrom)
     long long start = nowMs();
     EXPECT_EQ(punchToClient(), 0);
     long long took = nowMs() - start;
-    EXPECT_GE(took, 1000);
+    EXPECT_GE(took, 1000 - CLOCK_GRAIN);
     EXPECT_LT(took, 1900);
     EXPECT_EQ(client.arrivals().size(), 1u); // burst 1 only
     for (int i = 0; i < 4; ++i)

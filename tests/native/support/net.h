@@ -42,8 +42,11 @@ std::vector<unsigned char> messageBytes(int32_t type, int32_t magic = 12345,
                                         uint32_t peerIp = 0, uint16_t peerPort = 0,
                                         size_t size = 36);
 
-// Wall milliseconds on a clock of the test's own.
+// Wall milliseconds on a clock of the test's own. It and the process clock that
+// the programs wait on each count whole milliseconds, so a wait of n seconds
+// can measure up to CLOCK_GRAIN short of n x 1000 here.
 long long nowMs();
+const long long CLOCK_GRAIN = 5;
 
 // Makes a fresh directory and enters it; leaves and removes it at the end.
 class ScopedWorkDir {
