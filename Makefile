@@ -5,7 +5,7 @@ JOBS    ?= $(shell nproc)
 CMAKE_ARGS ?=
 
 .PHONY: all native windows deps check check-native check-wine bench-central clean \
-        dist check-kits lab-selftest lab-test-doubles demo
+        dist check-kits lab-selftest lab-test-doubles lab-compare lab-compare-check demo
 
 all: native windows
 
@@ -57,6 +57,15 @@ lab-selftest:
 
 lab-test-doubles:
 	lab/test-doubles
+
+# Our NAT traversal beside Nebula and tinc in the lab (root; a benchmark, minutes per
+# trial round): COMPARE_ARGS passes -n TRIALS, -t TIMEOUT, -s SYSTEMS, pairs. The check
+# runs one trial of every system between two Linux default routers (about 30 s).
+lab-compare:
+	lab/compare/compare $(COMPARE_ARGS)
+
+lab-compare-check:
+	lab/compare/check-quick
 
 # The main job: both programs connect through two Linux default NAT routers in the lab,
 # with a timeline of both status lines and a screenshot (build/lab/demo.png); root.
