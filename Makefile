@@ -58,8 +58,8 @@ lab-selftest:
 lab-test-doubles:
 	lab/test-doubles
 
-# Our NAT traversal beside Nebula and tinc in the lab (root; a benchmark, minutes per
-# trial round): COMPARE_ARGS passes -n TRIALS, -t TIMEOUT, -s SYSTEMS, pairs. The check
+# Our NAT traversal beside Nebula and tinc in the lab (root; a benchmark, about half
+# an hour by default): COMPARE_ARGS passes -n TRIALS, -t TIMEOUT, -s SYSTEMS, pairs. The check
 # runs one trial of every system between two Linux default routers (about 30 s).
 lab-compare:
 	lab/compare/compare $(COMPARE_ARGS)
