@@ -86,6 +86,24 @@ TEST(Handler, LapsedNamesAreSweptAndCounted) {
     EXPECT_EQ(f.send(queryRecord("b"), CLIENT, 1200).size(), 2u);
 }
 
+TEST(Handler, AFloodOfNewNamesStopsAtTheCap) {
+    Settings settings;
+    settings.maxNames = 100;
+    settings.sourceRate = 0;
+    Fixture f(settings);
+    size_t answered = 0;
+    for (int i = 0; i < 10000; ++i)
+        answered += f.send(registerRecord("flood" + std::to_string(i), "X"), CLIENT, i / 10).size();
+    EXPECT_EQ(answered, 100u);
+    EXPECT_EQ(f.handler.names(), 100u);
+    EXPECT_EQ(f.handler.counters().tableFull, 9900u);
+    // The holders of the names keep them, and a fresh name gets in once one lapses.
+    EXPECT_EQ(f.send(registerRecord("flood0", "X"), CLIENT, 1000).size(), 1u);
+    EXPECT_TRUE(f.send(registerRecord("late", "X"), CLIENT, 1000).empty());
+    EXPECT_EQ(f.send(registerRecord("late", "X"), CLIENT, 120000 + 10).size(), 1u);
+    EXPECT_EQ(f.handler.names(), 100u);
+}
+
 TEST(Handler, ASourceIsNeverSentMoreThanItSent) {
     // Random traffic from a few sources: every answer to the sender of a datagram
     // is at most as large as that datagram (twice with the repeated answer), and
