@@ -5,7 +5,8 @@ JOBS    ?= $(shell nproc)
 CMAKE_ARGS ?=
 
 .PHONY: all native windows deps check check-native check-wine bench-central clean \
-        dist check-kits lab-selftest lab-test-doubles lab-compare lab-compare-check demo
+        dist check-kits lab-selftest lab-test-doubles lab-compare lab-compare-check demo \
+        check-lab bench-lab
 
 all: native windows
 
@@ -34,7 +35,12 @@ check-wine: windows
 
 # The test command: everything from a fresh clone on a fresh machine, as root.
 check: deps
-	$(MAKE) check-native check-wine
+	$(MAKE) check-native check-wine check-lab
+
+# End-to-end tests: the real programs under Wine in the NAT lab (root; about three minutes).
+check-lab: windows $(NATIVE)/CMakeCache.txt
+	cmake --build $(NATIVE) --target central -j $(JOBS)
+	lab/check-lab
 
 # central's benchmark against a plain UDP echo server, and its memory per name
 # (not part of check; needs root for its private network namespace).

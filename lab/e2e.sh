@@ -42,12 +42,15 @@ e2e_setup() {
 
 # central in its host, bound to its one address (so its answers leave from the address
 # the requests went to). Extra options pass through.
+# Each start logs to a file of its own: central.log, then central-2.log, ... (E2E_CENTRAL_LOG).
 e2e_central_start() {
-    E2E_CENTRAL_PID=$(lab_spawn central central "$E2E_NATIVE/central/central" \
+    local name=central n=1 i
+    while [ -e "$LAB_RUN/central/$name.log" ]; do n=$((n + 1)); name=central-$n; done
+    E2E_CENTRAL_LOG=$LAB_RUN/central/$name.log
+    E2E_CENTRAL_PID=$(lab_spawn central "$name" "$E2E_NATIVE/central/central" \
         --bind "$(lab_addr central)" --port 3478 "$@")
-    local i
     for i in $(seq 50); do
-        grep -q . "$LAB_RUN/central/central.log" 2>/dev/null && return 0
+        grep -q . "$E2E_CENTRAL_LOG" 2>/dev/null && return 0
         kill -0 "$E2E_CENTRAL_PID" 2>/dev/null || break
         sleep 0.1
     done

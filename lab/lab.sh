@@ -66,7 +66,15 @@ lab_exec() {
 lab_spawn() {
     local host=$1 name=$2; shift 2
     mkdir -p "$LAB_RUN/$host"
-    lab_exec "$host" "$@" >"$LAB_RUN/$host/$name.log" 2>&1 </dev/null &
+    # exec all the way down, so that the recorded PID is the command itself (a plain
+    # "lab_exec ... &" would record a subshell whose TERM leaves the command running).
+    (
+        case "$host" in
+        home-*) exec ip netns exec "$(lab_ns "$host")" unshare --uts -- \
+                    sh -c 'hostname "$0" && exec "$@"' "${LAB_HOSTNAME[$host]}" "$@" ;;
+        *)      exec ip netns exec "$(lab_ns "$host")" "$@" ;;
+        esac
+    ) >"$LAB_RUN/$host/$name.log" 2>&1 </dev/null &
     local pid=$!
     echo "$pid $host $name" >>"$LAB_RUN/pids"
     echo "$pid"
