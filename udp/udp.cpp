@@ -1,6 +1,7 @@
 #include "udp.h"
 
 #include <winsock2.h>
+#include <mswsock.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -35,12 +36,25 @@ static sockaddr_in socketAddress(uint32_t ip, uint16_t port)
     return address;
 }
 
+// Windows reports an ICMP "port unreachable" caused by an earlier send as a failed
+// receive (WSAECONNRESET) on a UDP socket. Punching sends probes to ports where
+// nobody listens, and such an error would end a receive loop in front of the very
+// probe that answers them; the socket is told to keep quiet about it.
+static void ignorePortUnreachable(SOCKET s)
+{
+    BOOL report = FALSE;
+    DWORD returned = 0;
+    WSAIoctl(s, SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &returned, nullptr,
+             nullptr);
+}
+
 // Creates a UDP socket and binds it; no socket stays open when the bind fails.
 static int openBound(uint32_t ip, uint16_t port)
 {
     SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     if (s == INVALID_SOCKET)
         return -1;
+    ignorePortUnreachable(s);
     sockaddr_in address = socketAddress(ip, port);
     if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         closesocket(s);

@@ -1,5 +1,6 @@
 // The stand-in operating system of the native build.
 #include <winsock2.h>
+#include <mswsock.h>
 
 #include "control.h"
 
@@ -165,6 +166,14 @@ int ioctlsocket(SOCKET s, long command, u_long* argument)
         return SOCKET_ERROR;
     flags = *argument ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
     return ::fcntl(s, F_SETFL, flags) < 0 ? SOCKET_ERROR : 0;
+}
+
+int WSAIoctl(SOCKET, DWORD code, void*, DWORD, void*, DWORD, DWORD* returned, void*, void*)
+{
+    if (code != SIO_UDP_CONNRESET)
+        return SOCKET_ERROR;
+    *returned = 0;
+    return 0;
 }
 
 int platformRecvfrom(SOCKET s, char* buffer, int length, int flags, struct sockaddr* from,

@@ -27,6 +27,10 @@ int WSAStartup(WORD versionRequested, WSADATA* data);
 int WSACleanup();
 int closesocket(SOCKET s);
 int ioctlsocket(SOCKET s, long command, u_long* argument);
+// Accepts SIO_UDP_CONNRESET only: Linux never reports ICMP errors on an unconnected
+// UDP socket, which is what that control asks for.
+int WSAIoctl(SOCKET s, DWORD code, void* in, DWORD inSize, void* out, DWORD outSize,
+             DWORD* returned, void* overlapped, void* completion);
 
 int platformRecvfrom(SOCKET s, char* buffer, int length, int flags, struct sockaddr* from,
                      int* fromLength);
