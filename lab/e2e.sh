@@ -11,6 +11,7 @@
 #   e2e_start HOME EXE CAPTION [NAME]   start a program, wait for its dialog, watch it
 #   e2e_driver HOME ARGS...    the dialog driver in that home
 #   e2e_mark NAME / e2e_wait NAME TEXT SECONDS [MARK]   status changes after a mark
+#   e2e_reset_pair [SECONDS]   both Disconnect, routers' mappings flushed, server registered
 #   e2e_cleanup                everything down (lab, displays), for traps
 
 E2E_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -193,6 +194,32 @@ e2e_screenshot() {   # e2e_screenshot NAME FILE.png
 
 # The CPU time (user + system, in clock ticks) used so far by a process.
 e2e_cpu_ticks() { awk '{ sub(/^.*\) /, ""); print $12 + $13 }' "/proc/$1/stat" 2>/dev/null; }
+
+# e2e_reset_pair [SECONDS]: a fresh start for the next connect of the programs named
+# server and client: both Disconnect, until no OpenVPN runs in either home; the
+# routers forget their NAT mappings (conntrack -F); the server registers again.
+# Returns 1 when the server does not show "WAIT FOR REQUEST" within SECONDS (30).
+e2e_reset_pair() {
+    local seconds=${1:-30} i pid busy h m
+    e2e_press client 1001
+    e2e_press server 1001
+    for i in $(seq 60); do          # until no OpenVPN runs in either home
+        busy=0
+        for h in home-server home-client; do
+            for pid in $(ip netns pids "$(lab_ns "$h")"); do
+                [ "$(readlink "/proc/$pid/exe" 2>/dev/null)" = /usr/sbin/openvpn ] && busy=1
+            done
+        done
+        [ $busy = 0 ] && break
+        sleep 0.1
+    done
+    for h in router-server router-client; do
+        ip netns exec "$(lab_ns "$h")" conntrack -F >/dev/null 2>&1
+    done
+    m=$(e2e_mark server)
+    e2e_press server 1000
+    e2e_wait server 'WAIT FOR REQUEST' "$seconds" "$m" >/dev/null
+}
 
 # Everything down: the lab (every process by PID, every namespace) and the displays.
 e2e_cleanup() {
