@@ -6,7 +6,7 @@ CMAKE_ARGS ?=
 
 .PHONY: all native windows deps check check-native check-wine bench-central clean \
         dist check-kits lab-selftest lab-test-doubles lab-compare lab-compare-check demo \
-        check-lab bench-lab
+        check-lab bench-lab bench-loss
 
 all: native windows
 
@@ -51,6 +51,15 @@ TRIALS ?= 10
 bench-lab: windows $(NATIVE)/CMakeCache.txt
 	cmake --build $(NATIVE) --target central -j $(JOBS)
 	lab/bench-lab $(TRIALS)
+
+# Connects of the programs in the lab under random loss on the path to and from central
+# (not part of check; root): ATTEMPTS with single answers from central and as many
+# with repeated ones, taking turns; LOSS (0.1) and LOSS_ON (central or all) pass
+# through. About fifteen minutes with the default of 20 attempts each.
+ATTEMPTS ?= 20
+bench-loss: windows $(NATIVE)/CMakeCache.txt
+	cmake --build $(NATIVE) --target central -j $(JOBS)
+	lab/bench-loss $(ATTEMPTS)
 
 # central's benchmark against a plain UDP echo server, and its memory per name
 # (not part of check; needs root for its private network namespace).
