@@ -27,8 +27,8 @@ FIXED_WAITS = {
             " server: next 1 s tick (0-1 s) + 1 s after its burst before OpenVPN starts",
     "nebula": "none on a first round that works: handshakes retried 100 ms, 200 ms, ...;"
               " punch-back (respond) after 1 s",
-    "nebula-relay": "as nebula; the relay is asked for once the direct handshake has"
-                    " not answered",
+    "nebula-relay": "as nebula; the relay is asked for at once, beside the direct"
+                    " handshake",
     "tinc": "not documented: meta connection through the public node, then UDP probes"
             " towards the peer's address",
 }
