@@ -39,7 +39,7 @@ check-wine: windows $(NATIVE)/CMakeCache.txt
 check: deps
 	$(MAKE) check-native check-wine check-lab
 
-# End-to-end tests: the real programs under Wine in the NAT lab (root; about three minutes).
+# End-to-end tests: the real programs under Wine in the NAT lab (root; about four minutes).
 check-lab: windows $(NATIVE)/CMakeCache.txt
 	cmake --build $(NATIVE) --target central -j $(JOBS)
 	lab/check-lab
