@@ -37,7 +37,7 @@ check-wine: windows $(NATIVE)/CMakeCache.txt
 
 # The test command: everything from a fresh clone on a fresh machine, as root.
 check: deps
-	$(MAKE) check-native check-wine check-lab
+	$(MAKE) check-native check-kits check-wine check-lab
 
 # End-to-end tests: the real programs under Wine in the NAT lab (root; about four minutes).
 check-lab: windows $(NATIVE)/CMakeCache.txt
