@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """Our rendezvous and punch, scripted with the programs' own timings, for the
-comparison's stand-in row ("punch+OpenVPN, scripted") when the programs themselves
-are not run. Plain UDP, port 1194 in the homes; nothing but timing and the order of
-the datagrams is modelled.
+comparison's stand-in row "ours-scripted", beside the programs themselves: what the
+protocol's timers alone cost, without Wine and the dialogs. Plain UDP, port 1194 in
+the homes; nothing but timing and the order of the datagrams is modelled.
 
   ours.py central ADDRESS PORT
       At central's position: a server's REGISTER is answered REGISTERED and its
