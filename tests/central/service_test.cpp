@@ -2,6 +2,9 @@
 // namespace. Servers and clients sit at loopback addresses of their own.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <netinet/in.h>
 
 #include <chrono>
 #include <thread>
@@ -286,6 +289,32 @@ TEST(CentralService, ReceivesOnTheChosenAddressAndPort) {
     std::string output;
     EXPECT_EQ(runCentral({"--bind", "127.0.0.7", "--port", "4000"}, output), 1);
     EXPECT_NE(output.find("cannot receive on 127.0.0.7:4000"), std::string::npos) << output;
+}
+
+// The IP header of central's answers, seen through a raw socket in the test's namespace:
+// "don't fragment" and an identification of 0, which the kernel need not compute.
+TEST(CentralService, AnswersGoWithoutFragmentsAndWithoutAnIpIdentification) {
+    int raw = socket(AF_INET, SOCK_RAW | SOCK_NONBLOCK, IPPROTO_UDP);
+    ASSERT_GE(raw, 0) << "a raw socket needs root";
+    CentralProcess central(ONCE);
+    Peer server("127.1.0.1", 1194), client("127.2.0.1", 1194);
+    server.send(registerRecord("office", "PC01"));
+    expectAnswer(server.receive(1000), REGISTERED, "office");
+    client.send(queryRecord("office"));
+    expectAnswer(client.receive(1000), PEER_ADDRESS, "office");
+    expectAnswer(server.receive(1000), PEER_ADDRESS, "office");
+    int answers = 0;
+    uint8_t packet[256];
+    ssize_t got;
+    while ((got = recv(raw, packet, sizeof packet, 0)) > 0) {
+        size_t header = (packet[0] & 15u) * 4u;
+        if (size_t(got) < header + 8 || (packet[header] << 8 | packet[header + 1]) != 3478) continue;
+        ++answers;
+        EXPECT_TRUE(packet[6] & 0x40) << "no \"don't fragment\" on answer " << answers;
+        EXPECT_EQ(packet[4] << 8 | packet[5], 0) << "IP identification of answer " << answers;
+    }
+    close(raw);
+    EXPECT_EQ(answers, 3); // MSG_REGISTERED and both MSG_PEER_ADDRESS
 }
 
 TEST(CentralService, HelpExplainsEveryOptionAndBadOptionsAreRefused) {
