@@ -83,8 +83,8 @@ lab-selftest:
 lab-test-doubles:
 	lab/test-doubles
 
-# Our NAT traversal beside Nebula and tinc in the lab (root; a benchmark, about half
-# an hour by default): COMPARE_ARGS passes -n TRIALS, -t TIMEOUT, -s SYSTEMS, pairs. The check
+# Our NAT traversal beside Nebula and tinc in the lab (root; a benchmark, about 35 min
+# by default): COMPARE_ARGS passes -n TRIALS, -t TIMEOUT, -s SYSTEMS, pairs. The check
 # runs one trial of every system between two Linux default routers (about 35 s; our
 # programs under Wine with central among them) and is part of check.
 lab-compare: windows $(NATIVE)/CMakeCache.txt
