@@ -34,11 +34,6 @@ void Handler::handle(const uint8_t *data, size_t size, Endpoint from, int64_t no
         query(request, from, now, answers);
 }
 
-void Handler::prefetch(const uint8_t *data, size_t size) const {
-    Request request;
-    if (parse(data, size, request) == Fault::None) registry_.prefetch(request.name);
-}
-
 void Handler::enroll(const Request &request, Endpoint from, int64_t now, std::vector<Answer> &answers) {
     Registration *entry = nullptr;
     Endpoint before;

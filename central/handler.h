@@ -43,10 +43,6 @@ public:
     // Handles one datagram from `from`; what to send is appended to answers.
     void handle(const uint8_t* data, size_t size, Endpoint from, int64_t now, std::vector<Answer>& answers);
 
-    // Starts loading what handling this datagram will look at (its name's entry in
-    // the table), so that a batch of datagrams waits for memory once, not once each.
-    void prefetch(const uint8_t* data, size_t size) const;
-
     // Removes registrations that have lapsed by now.
     void expire(int64_t now);
 

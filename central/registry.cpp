@@ -77,13 +77,6 @@ Registration* Registry::find(const Name& name, int64_t now) {
     return &found->second;
 }
 
-void Registry::prefetch(const Name& name) const {
-    if (table_.empty()) return;
-    size_t bucket = table_.bucket(name);
-    auto first = table_.begin(bucket);
-    if (first != table_.end(bucket)) __builtin_prefetch(&*first);
-}
-
 void Registry::expire(int64_t now, const std::function<void(const Name&, const Registration&)>& gone) {
     while (oldest_ && expired(*oldest_, now)) {
         gone(*oldest_->name, *oldest_);

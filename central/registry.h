@@ -48,10 +48,6 @@ public:
     // The fresh registration of name, or nullptr.
     Registration* find(const Name& name, int64_t now);
 
-    // Starts loading the table's entry for name into the cache, so that a find or
-    // enroll of it soon after does not wait for memory. Changes nothing.
-    void prefetch(const Name& name) const;
-
     // Removes every registration that has expired by now, oldest first, telling
     // gone about each before it goes.
     void expire(int64_t now, const std::function<void(const Name&, const Registration&)>& gone);

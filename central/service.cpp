@@ -120,7 +120,6 @@ void Service::receive(int64_t now) {
         int n = recvmmsg(socket_, in_, BATCH, MSG_DONTWAIT, nullptr);
         if (n <= 0) return;
         answers_.clear();
-        for (int i = 0; i < n; ++i) handler_.prefetch(inData_[i], in_[i].msg_len);
         for (int i = 0; i < n; ++i) {
             Endpoint from{ntohl(inFrom_[i].sin_addr.s_addr), ntohs(inFrom_[i].sin_port)};
             if (in_[i].msg_hdr.msg_namelen != sizeof(sockaddr_in) || inFrom_[i].sin_family != AF_INET)

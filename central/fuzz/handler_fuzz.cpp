@@ -52,7 +52,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Endpoint from = source == 0xff ? Endpoint{} : Endpoint{0x0a000001u + source % 6, uint16_t(1194 + source % 3)};
 
         answers.clear();
-        handler.prefetch(datagram, length); // as the service does before each batch
         handler.handle(datagram, length, from, now, answers);
         handler.expire(now);
 

@@ -78,24 +78,4 @@ TEST(Registry, TheCapHoldsButALapsedNameMakesRoom) {
     EXPECT_NE(registry.find(name("a"), 1500), nullptr);
 }
 
-TEST(Registry, PrefetchingLooksButChangesNothing) {
-    Registry registry(1000, 5000);
-    Registration* entry = nullptr;
-    registry.prefetch(name("empty")); // an empty table has no bucket array to look at
-    EXPECT_EQ(registry.size(), 0u);
-    // Enough names for several rehashes, so that buckets hold chains.
-    for (int i = 0; i < 3000; i += 2) registry.enroll(name("n" + std::to_string(i)), computer("PC"), HOME, i % 900, &entry);
-    for (int i = 0; i < 3000; ++i) registry.prefetch(name("n" + std::to_string(i)));
-    EXPECT_EQ(registry.size(), 1500u);
-    for (int i = 0; i < 3000; ++i) {
-        Registration* found = registry.find(name("n" + std::to_string(i)), 900);
-        if (i % 2) {
-            EXPECT_EQ(found, nullptr) << i;
-        } else {
-            ASSERT_NE(found, nullptr) << i;
-            EXPECT_EQ(found->registeredAt, i % 900) << i;
-        }
-    }
-}
-
 } // namespace
