@@ -126,7 +126,8 @@ e2e_start() {
     DISPLAY=${E2E_DISPLAY[$home]} timeout 60 xdotool search --sync --onlyvisible \
         --name "^$caption\$" >/dev/null 2>&1 ||
         { lab_fail "no window \"$caption\" from $base in $home"; return 1; }
-    e2e_driver "$home" wait "$caption" 10000 || return 1
+    e2e_driver "$home" wait "$caption" 10000 ||
+        { lab_fail "the driver cannot reach \"$caption\" in $home"; return 1; }
     (cd "$work" && lab_spawn "$home" "watch-$name" env DISPLAY="${E2E_DISPLAY[$home]}" \
         WINEPREFIX="$LAB_RUN/$home/prefix" WINEDEBUG=-all wine watch.exe "$caption") >/dev/null
     E2E_LOG[$name]=$LAB_RUN/$home/watch-$name.log
