@@ -18,8 +18,9 @@ stop_xvfb() {
 }
 
 # Makes a fresh prefix in the given directory and exports WINEPREFIX for it.
+# Shortcuts made in the prefix stay there: no menu entries or icons on the host.
 make_prefix() {
-    export WINEPREFIX="$1" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    export WINEPREFIX="$1" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
     mkdir -p "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1
     # Without a window manager on the private display, Wine draws the caption

@@ -1,0 +1,112 @@
+# The two installers of an installation, made from this build with openvpn/make-kits,
+# in a fresh Wine prefix of their own: installed silently, each puts its files into
+# its folder under Program Files, lists itself among the installed programs and makes
+# a Start-menu shortcut to the program with the install folder as working directory;
+# the program started from that shortcut shows IDLE and writes into that folder; the
+# silent uninstaller removes all of it and leaves the hosts file as it was. Without
+# OpenVPN the interactive installer says so and where to get it, then installs.
+set -eu
+. "$WINE_TESTS/program.sh"
+. "$WINE_TESTS/wine-env.sh"
+scratch=$(mktemp -d)
+trap 'stop_prefix; rm -rf "$scratch"' EXIT
+"$WINE_TESTS/../../openvpn/make-kits" "$WINDOWS_BUILD" "$scratch/keys" "$scratch/kits" >/dev/null ||
+    fail "make-kits could not make the installers"
+make_prefix "$scratch/prefix"
+C="$WINEPREFIX/drive_c"
+MENU='C:\ProgramData\Microsoft\Windows\Start Menu\Programs'
+OPENVPN_PROBE="$C/Program Files/OpenVPN/license.txt"
+HOSTS_FILE="$C/windows/system32/drivers/etc/hosts"
+
+# The value of NAME in the side's entry among the installed programs.
+uninstall_value() {
+    wine reg query "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\punchvpn-$1" /v "$2" 2>/dev/null |
+        tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z]* *//p"
+}
+
+# Clicks button ID of window CAPTION once the button shows TEXT.
+click_when() {
+    local caption=$1 id=$2 text=$3 i
+    for ((i = 0; i < 60; i++)); do
+        [ "$(driver get "$caption" "$id" 2>/dev/null | tr -d '\r')" = "$text" ] && break
+        sleep 0.5
+    done
+    expect_driver 0 press "$caption" "$id"
+}
+
+# check_installed SIDE EXE CAPTION TRACE FILES: installs the side silently and
+# checks its files, its entry, its shortcut, and the program started from the
+# shortcut, which must write TRACE into the install folder on start-up.
+check_installed() {
+    local side=$1 exe=$2 caption=$3 trace=$4 files=$5
+    local dir="$C/Program Files/punchvpn $side" windir="C:\\Program Files\\punchvpn $side"
+    echo "== the $side installer, silent"
+    wine "$scratch/kits/punchvpn-$side-setup.exe" /S || fail "the $side installer failed"
+    [ "$(cd "$dir" && ls | tr '\n' ' ')" = "$files" ] || fail "$dir holds: $(ls "$dir" | tr '\n' ' ')"
+    cmp -s "$dir/$exe" "$WINDOWS_BUILD/$side/$exe" || fail "$exe is not the one built"
+    cmp -s "$dir/$side.key" "$scratch/keys/$side.key" || fail "$side.key is not the installation's"
+    [ "$(uninstall_value "$side" DisplayName)" = "punchvpn $side" ] || fail "no entry among the installed programs"
+    [ "$(uninstall_value "$side" QuietUninstallString)" = "\"$windir\\uninstall.exe\" /S" ] ||
+        fail "no silent uninstaller: $(uninstall_value "$side" QuietUninstallString)"
+    local link="$C/ProgramData/Microsoft/Windows/Start Menu/Programs/punchvpn $side.lnk"
+    [ -f "$link" ] || fail "no Start-menu shortcut $link"
+    [ "$(/usr/bin/python3 "$WINE_TESTS/read-shortcut.py" "$link")" = "target=$windir\\$exe
+workdir=$windir
+arguments=" ] || fail "the shortcut: $(/usr/bin/python3 "$WINE_TESTS/read-shortcut.py" "$link")"
+
+    echo "== $exe started from the shortcut"
+    wine start /wait "$MENU\\punchvpn $side.lnk" &
+    PROGRAM_PID=$!
+    timeout 60 xdotool search --sync --onlyvisible --name "^$caption\$" >/dev/null || fail "no window \"$caption\""
+    expect_driver 0 expect "$caption" 1005 IDLE 10000
+    save_screenshot "$caption" "installed-$side"
+    [ -e "$dir/$trace" ] || fail "$exe did not run in its install folder (no $trace there)"
+    expect_driver 0 press "$caption" 2
+    expect_exit 0 10
+}
+
+# check_uninstalled SIDE: the silent uninstaller leaves nothing of the side.
+check_uninstalled() {
+    local side=$1 dir="$C/Program Files/punchvpn $1"
+    echo "== the $side uninstaller, silent"
+    local hosts_before
+    hosts_before=$(md5sum <"$HOSTS_FILE")
+    wine "$dir/uninstall.exe" /S || fail "the $side uninstaller failed"
+    # It runs on from a copy of itself, so that it can remove its own file.
+    wineserver -w
+    [ ! -e "$dir" ] || fail "left behind: $(ls -A "$dir" | tr '\n' ' ')"
+    [ ! -e "$C/ProgramData/Microsoft/Windows/Start Menu/Programs/punchvpn $side.lnk" ] || fail "the shortcut is left"
+    [ -z "$(uninstall_value "$side" DisplayName)" ] || fail "the entry among the installed programs is left"
+    [ "$(md5sum <"$HOSTS_FILE")" = "$hosts_before" ] || fail "the hosts file changed"
+}
+
+echo "== without OpenVPN the installer says where to get it, and installs on OK"
+rm -f "$OPENVPN_PROBE"
+wine "$scratch/kits/punchvpn-client-setup.exe" &
+PROGRAM_PID=$!
+SETUP="punchvpn client Setup"
+expect_driver 0 wait "$SETUP" 30000
+message=$(driver get "$SETUP" 65535 | tr -d '\r')
+case "$message" in
+*"OpenVPN is not installed"*"https://openvpn.net/community-downloads/"*) ;;
+*) fail "the message says: $message" ;;
+esac
+save_screenshot "$SETUP" installer-no-openvpn
+click_when "$SETUP" 1 OK
+click_when "$SETUP: Installation Folder" 1 "&Install"
+click_when "$SETUP: Completed" 1 "&Close"
+expect_exit 0 30
+[ -f "$C/Program Files/punchvpn client/client.exe" ] || fail "the interactive install put no client.exe"
+check_uninstalled client
+
+mkdir -p "$(dirname "$OPENVPN_PROBE")"
+echo "OpenVPN (Wine test stand-in)" >"$OPENVPN_PROBE"
+check_installed client client.exe "VPN CLIENT" hosts \
+    "ca.crt client.crt client.exe client.key client.ovpn remind.bat stop.exe tls-crypt.key uninstall.exe "
+grep -q '^10\.8\.0\.1' "$HOSTS_FILE" || fail "the client did not add its hosts entry"
+check_installed server server.exe "VPN SERVER" log \
+    "ca.crt remind.bat server.crt server.exe server.key server.ovpn tls-crypt.key uninstall.exe "
+check_uninstalled client
+check_uninstalled server
+grep -q '^10\.8\.0\.1' "$HOSTS_FILE" || fail "the uninstaller took the program's hosts entry"
+echo "OK installers"
