@@ -6,7 +6,7 @@ CMAKE_ARGS ?=
 
 .PHONY: all native windows deps check check-native check-wine bench-central clean \
         dist check-kits lab-selftest lab-test-doubles lab-compare lab-compare-check demo \
-        check-lab bench-lab bench-loss
+        check-lab bench-lab bench-loss kits deb check-deb
 
 all: native windows
 
@@ -73,6 +73,18 @@ dist: windows
 
 check-kits:
 	openvpn/test-kits
+
+# Everything one installation needs for its central host (make kits CENTRAL_HOST=...):
+# the programs built for that host in a tree of their own, the installation's key set
+# (made on first use and kept; ca.key stays here), both zips and both installers, all
+# in KITS_DIR. Another installation on the same central host: another KITS_DIR.
+KITS_DIR ?= build/kits/$(CENTRAL_HOST)
+kits: deps
+	@[ -n "$(CENTRAL_HOST)" ] || { echo "usage: make kits CENTRAL_HOST=host.name.of.central" >&2; exit 2; }
+	cmake -S . -B $(KITS_DIR)/windows -DCMAKE_BUILD_TYPE=Release \
+	      -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCENTRAL_HOST=$(CENTRAL_HOST)
+	cmake --build $(KITS_DIR)/windows -j $(JOBS) --target client server stop
+	openvpn/make-kits $(KITS_DIR)/windows $(KITS_DIR)/keys $(KITS_DIR)
 
 # The NAT lab's own checks, without the programs (root; not part of check yet):
 # every NAT pair punched and tunnelled with the real OpenVPN (about 70 s), and the
