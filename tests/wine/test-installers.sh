@@ -10,6 +10,7 @@ set -eu
 . "$WINE_TESTS/wine-env.sh"
 scratch=$(mktemp -d)
 trap 'stop_prefix; rm -rf "$scratch"' EXIT
+cd "$scratch"
 "$WINE_TESTS/../../openvpn/make-kits" "$WINDOWS_BUILD" "$scratch/keys" "$scratch/kits" >/dev/null ||
     fail "make-kits could not make the installers"
 make_prefix "$scratch/prefix"
