@@ -37,7 +37,7 @@ check-wine: windows $(NATIVE)/CMakeCache.txt
 
 # The test command: everything from a fresh clone on a fresh machine, as root.
 check: deps
-	$(MAKE) check-native check-kits check-wine check-lab lab-compare-check
+	$(MAKE) check-native check-kits check-deb check-wine check-lab lab-compare-check
 
 # End-to-end tests: the real programs under Wine in the NAT lab (root; about four minutes).
 check-lab: windows $(NATIVE)/CMakeCache.txt
@@ -73,6 +73,15 @@ dist: windows
 
 check-kits:
 	openvpn/test-kits
+
+# central as a Debian package (build/central_VERSION_amd64.deb), built in a tree of
+# its own without sanitizers; check-deb tests it unpacked, without installing it.
+VERSION := $(shell cat VERSION)
+deb:
+	central/package/make-deb build/deb build
+
+check-deb: deb
+	central/package/test-deb build/central_$(VERSION)_amd64.deb
 
 # Everything one installation needs for its central host (make kits CENTRAL_HOST=...):
 # the programs built for that host in a tree of their own, the installation's key set
