@@ -66,8 +66,9 @@ bench-loss: windows $(NATIVE)/CMakeCache.txt
 bench-central:
 	central/bench/run
 
-# The two kits of one installation (build/dist), from the Windows programs and the
-# installation's key set (build/keys, made fresh on first use; keep ca.key offline).
+# The two kits of one installation in build/dist, each as a zip and as an installer,
+# from the Windows programs and the installation's key set (build/keys, made fresh on
+# first use; keep ca.key offline).
 dist: windows
 	openvpn/make-kits $(WINDOWS) build/keys build/dist
 
