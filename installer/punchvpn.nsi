@@ -25,6 +25,8 @@ RequestExecutionLevel admin
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
 InstallDir "$PROGRAMFILES64\${PRODUCT}"
+; Installed again, it goes where it was installed before.
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" InstallLocation
 ShowInstDetails show
 ShowUninstDetails show
 
