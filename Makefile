@@ -4,7 +4,7 @@ WINDOWS := build/windows
 JOBS    ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all native windows deps check check-native check-wine bench-central clean \
+.PHONY: all native windows deps check-deps check check-native check-wine bench-central clean \
         dist check-kits lab-selftest lab-test-doubles lab-compare lab-compare-check demo \
         check-lab bench-lab bench-loss
 
@@ -27,6 +27,11 @@ windows: $(WINDOWS)/CMakeCache.txt
 deps:
 	tools/install-deps
 
+# Every command that the build, the tests, the lab and the demo call is there and comes
+# from a package that tools/install-deps installs (under a second).
+check-deps:
+	tools/check-deps
+
 check-native: native
 	cd $(NATIVE) && ctest --output-on-failure -j $(JOBS)
 
@@ -37,7 +42,7 @@ check-wine: windows $(NATIVE)/CMakeCache.txt
 
 # The test command: everything from a fresh clone on a fresh machine, as root.
 check: deps
-	$(MAKE) check-native check-kits check-wine check-lab lab-compare-check
+	$(MAKE) check-deps check-native check-kits check-wine check-lab lab-compare-check
 
 # End-to-end tests: the real programs under Wine in the NAT lab (root; about four minutes).
 check-lab: windows $(NATIVE)/CMakeCache.txt
