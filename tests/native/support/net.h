@@ -26,11 +26,6 @@ public:
     // The next datagram, or an empty vector after the timeout. Sets from/fromPort.
     std::vector<unsigned char> receive(int timeoutMs, uint32_t* fromIp = nullptr,
                                        uint16_t* fromPort = nullptr) const;
-    // Like receive, with the kernel's arrival time in nanoseconds, so that the
-    // order of datagrams across several parties can be told.
-    std::vector<unsigned char> receiveStamped(int timeoutMs, long long& arrivalNs,
-                                              uint32_t* fromIp = nullptr,
-                                              uint16_t* fromPort = nullptr) const;
     int fd() const { return fd_; }
 
 private:

@@ -1,9 +1,16 @@
 #include "support/scripted.h"
 
+#include <arpa/inet.h>
+#include <linux/if_packet.h>
+#include <net/ethernet.h>
+#include <net/if.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
-#include <algorithm>
 #include <sstream>
+#include <stdexcept>
 
 std::string dottedOf(uint32_t ip)
 {
@@ -47,17 +54,30 @@ void ScriptedCentral::join()
 
 ProbeCollector::ProbeCollector(const std::string& address, std::vector<uint16_t> ports,
                                uint16_t answerFrom, size_t answerSize)
+    : address_(ipOf(address)), ports_(ports.begin(), ports.end())
 {
-    for (uint16_t p : ports)
-        parties_[p] = std::make_unique<Party>(address, p);
-    if (answerFrom && !parties_.count(answerFrom))
-        parties_[answerFrom] = std::make_unique<Party>(address, answerFrom);
+    if (answerFrom) {
+        ports_.insert(answerFrom);
+        answering_ = std::make_unique<Party>(address, answerFrom);
+    }
+    // Every IPv4 packet that lo delivers, in delivery order; not the copies it sends.
+    capture_ = socket(AF_PACKET, SOCK_DGRAM, htons(ETH_P_IP));
+    int on = 1;
+    sockaddr_ll lo{};
+    lo.sll_family = AF_PACKET;
+    lo.sll_protocol = htons(ETH_P_IP);
+    lo.sll_ifindex = static_cast<int>(if_nametoindex("lo"));
+    if (capture_ < 0 ||
+        setsockopt(capture_, SOL_PACKET, PACKET_IGNORE_OUTGOING, &on, sizeof on) != 0 ||
+        bind(capture_, reinterpret_cast<sockaddr*>(&lo), sizeof lo) != 0)
+        throw std::runtime_error("cannot capture on lo");
     thread_ = std::thread([this, answerFrom, answerSize] { collect(answerFrom, answerSize); });
 }
 
 ProbeCollector::~ProbeCollector()
 {
     stop();
+    close(capture_);
 }
 
 void ProbeCollector::stop()
@@ -70,9 +90,22 @@ void ProbeCollector::stop()
 std::vector<Arrival> ProbeCollector::arrivals()
 {
     stop();
-    std::sort(arrivals_.begin(), arrivals_.end(),
-              [](const Arrival& a, const Arrival& b) { return a.ns < b.ns; });
     return arrivals_;
+}
+
+// Reads a captured IPv4 packet: true when it is a UDP datagram to one of the ports.
+bool ProbeCollector::isArrival(const unsigned char* packet, size_t size, Arrival& arrival,
+                               uint32_t& srcIp) const
+{
+    size_t header = (packet[0] & 0x0Fu) * 4u;
+    uint32_t dstIp = ntohl(*reinterpret_cast<const uint32_t*>(packet + 16));
+    if (size < header + 8 || packet[9] != IPPROTO_UDP || dstIp != address_)
+        return false;
+    srcIp = ntohl(*reinterpret_cast<const uint32_t*>(packet + 12));
+    arrival.srcPort = static_cast<uint16_t>(packet[header] << 8 | packet[header + 1]);
+    arrival.port = static_cast<uint16_t>(packet[header + 2] << 8 | packet[header + 3]);
+    arrival.bytes.assign(packet + header + 8, packet + size);
+    return ports_.count(arrival.port) > 0;
 }
 
 void ProbeCollector::collect(uint16_t answerFrom, size_t answerSize)
@@ -81,22 +114,20 @@ void ProbeCollector::collect(uint16_t answerFrom, size_t answerSize)
     bool last = false;
     while (!last) {
         last = done_; // one more pass after stop() takes what is still queued
-        std::vector<pollfd> fds;
-        for (auto& [port, party] : parties_)
-            fds.push_back({party->fd(), POLLIN, 0});
-        poll(fds.data(), fds.size(), last ? 0 : 50);
-        for (auto& [port, party] : parties_) {
-            long long ns = 0;
-            uint32_t fromIp = 0;
-            uint16_t fromPort = 0;
-            std::vector<unsigned char> bytes;
-            while (!(bytes = party->receiveStamped(0, ns, &fromIp, &fromPort)).empty()) {
-                arrivals_.push_back({port, fromPort, bytes, ns});
-                if (answerFrom && !answered) {
-                    answered = true;
-                    parties_[answerFrom]->sendTo(messageBytes(6, 12345, 0, 0, answerSize),
-                                                 dottedOf(fromIp), fromPort);
-                }
+        pollfd p{capture_, POLLIN, 0};
+        poll(&p, 1, last ? 0 : 50);
+        unsigned char packet[2048];
+        ssize_t n;
+        while ((n = recv(capture_, packet, sizeof packet, MSG_DONTWAIT)) >= 20) {
+            Arrival arrival;
+            uint32_t srcIp = 0;
+            if (!isArrival(packet, static_cast<size_t>(n), arrival, srcIp))
+                continue;
+            arrivals_.push_back(arrival);
+            if (answerFrom && !answered) {
+                answered = true;
+                answering_->sendTo(messageBytes(6, 12345, 0, 0, answerSize), dottedOf(srcIp),
+                                   arrival.srcPort);
             }
         }
     }

@@ -3,7 +3,7 @@
 #pragma once
 
 #include <atomic>
-#include <map>
+#include <set>
 #include <memory>
 #include <thread>
 
@@ -38,12 +38,12 @@ struct Arrival {
     uint16_t port;    // where it arrived
     uint16_t srcPort; // where it came from
     std::vector<unsigned char> bytes;
-    long long ns; // kernel arrival time
 };
 
-// Plays the other side's public address while it punches: listens on the given
-// ports of an address and records every datagram with its arrival time. When
-// answerFrom is set, the first datagram is answered by one MSG_PUNCH of
+// Plays the other side's public address while it punches: records every datagram
+// that arrives at the given ports of an address (and at answerFrom), in the order of
+// arrival. One packet socket on lo sees them all, so that order holds across ports.
+// When answerFrom is set, the first datagram is answered by one MSG_PUNCH of
 // answerSize bytes, sent from that port to the datagram's source.
 class ProbeCollector {
 public:
@@ -58,8 +58,13 @@ public:
 
 private:
     void collect(uint16_t answerFrom, size_t answerSize);
+    bool isArrival(const unsigned char* packet, size_t size, Arrival& arrival,
+                   uint32_t& srcIp) const;
     void stop();
-    std::map<uint16_t, std::unique_ptr<Party>> parties_;
+    uint32_t address_;
+    std::set<uint16_t> ports_;
+    int capture_;
+    std::unique_ptr<Party> answering_;
     std::vector<Arrival> arrivals_;
     std::atomic<bool> done_{false};
     std::thread thread_;
