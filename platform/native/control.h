@@ -40,6 +40,11 @@ std::string nativePath(const std::string& dosPath);
 void failNextOpen(const std::string& path, char mode);
 void failNextWriteAfter(const std::string& path, size_t bytes);
 
+// Moves GetTickCount64 and clock() forward, as if the machine had been running
+// that much longer: clock(), a 32-bit count like the Windows C runtime's, turns
+// negative once it passes 2^31 ms (about 24.8 days).
+void advanceClock(uint64_t milliseconds);
+
 // Text sent to the debugger with OutputDebugStringA.
 std::vector<std::string> debugOutput();
 

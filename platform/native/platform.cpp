@@ -31,6 +31,7 @@ struct Records {
     std::string dosRoot = ".";
     std::map<std::string, char> failingOpens;
     std::map<std::string, size_t> failingWrites;
+    uint64_t clockAdvance = 0;
 };
 
 struct Dialog {
@@ -80,11 +81,17 @@ UINT WinExec(LPCSTR commandLine, UINT show)
     return 33;
 }
 
-clock_t platformClock()
+ULONGLONG GetTickCount64()
 {
     auto elapsed = std::chrono::steady_clock::now() - processStart;
-    return static_cast<clock_t>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
+    return static_cast<ULONGLONG>(
+               std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()) +
+           records().clockAdvance;
+}
+
+clock_t platformClock()
+{
+    return static_cast<clock_t>(static_cast<int32_t>(static_cast<uint32_t>(GetTickCount64())));
 }
 
 int platformSystem(const char* command)
@@ -302,6 +309,7 @@ std::vector<std::string> debugOutput() { return records().debugOutput; }
 int winsockCleanups() { return records().cleanups; }
 void setDosRoot(const std::string& root) { records().dosRoot = root; }
 void failNextOpen(const std::string& path, char mode) { records().failingOpens[path] = mode; }
+void advanceClock(uint64_t milliseconds) { records().clockAdvance += milliseconds; }
 
 void failNextWriteAfter(const std::string& path, size_t bytes)
 {

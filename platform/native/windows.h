@@ -1,8 +1,9 @@
 // Native stand-in for the part of <windows.h> and the Windows C runtime that the
 // programs use, so that their own sources build and run on Linux under tests.
 // Nothing here is product behaviour: commands are recorded instead of run, DOS
-// paths map under a directory that a test chooses, and clock() counts wall
-// milliseconds since the process started, as the Windows C runtime's does.
+// paths map under a directory that a test chooses, GetTickCount64 counts wall
+// milliseconds since the process started (plus what a test advanced), and clock()
+// counts the same in a 32-bit clock_t, as the Windows C runtime's does.
 #pragma once
 
 #include <stdint.h>
@@ -17,6 +18,7 @@ typedef int BOOL;
 typedef unsigned char BYTE;
 typedef unsigned short WORD;
 typedef uint32_t DWORD;
+typedef unsigned long long ULONGLONG;
 typedef unsigned int UINT;
 typedef long LONG;
 typedef char* LPSTR;
@@ -68,6 +70,7 @@ BOOL EndDialog(HWND dialog, INT_PTR result);
 void PostQuitMessage(int exitCode);
 
 void Sleep(DWORD milliseconds);
+ULONGLONG GetTickCount64();
 void OutputDebugStringA(LPCSTR text);
 UINT WinExec(LPCSTR commandLine, UINT show);
 

@@ -4,6 +4,7 @@
 #include <winsock2.h>
 
 #include <cstring>
+#include <unistd.h>
 
 #include "control.h"
 #include "rendezvous/message.h"
@@ -89,14 +90,27 @@ TEST_F(ClientRendezvous, WrongMagicShortPeerAddressAndEmptyQueueAreNotFound)
     EXPECT_FALSE(receiveMessage(0));
 }
 
-TEST(WaitSeconds, WaitsWholeSecondsOnTheProcessClock)
+TEST(WaitSeconds, WaitsWholeSecondsAlsoWhereA32BitClockTurnsNegative)
 {
-    clock_t start = clock();
+    platform::resetRecords();
+    ULONGLONG start = GetTickCount64();
     waitSeconds(0);
-    EXPECT_LT(clock() - start, 50);
-    start = clock();
+    EXPECT_LT(GetTickCount64() - start, 50u);
+    start = GetTickCount64();
     waitSeconds(1);
-    EXPECT_GE(clock() - start, 1000);
+    EXPECT_GE(GetTickCount64() - start, 1000u);
+
+    // A server started 24.8 days ago: the wait crosses 2^31 ms and must still take a
+    // second, neither ending at once nor hanging.
+    platform::advanceClock((1ull << 31) - 500 - GetTickCount64());
+    EXPECT_EXIT(
+        {
+            alarm(10);
+            ULONGLONG before = GetTickCount64();
+            waitSeconds(1);
+            exit(GetTickCount64() - before >= 1000 ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 } // namespace
