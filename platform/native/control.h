@@ -33,11 +33,14 @@ int winsockCleanups();
 void setDosRoot(const std::string& root);
 std::string nativePath(const std::string& dosPath);
 
-// File failures, keyed by the path as the program names it: the next fopen of the
-// path with a mode beginning with `mode` ('r' or 'w') fails; or the next file
-// opened for writing there takes only `bytes` bytes and then fails, as a full
-// disk would.
+// Files read in text mode end at a Ctrl-Z (0x1A), as the Windows C runtime reads
+// them. File failures, keyed by the path as the program names it: the next fopen
+// of the path with a mode beginning with `mode` ('r' or 'w') fails; the next file
+// opened for reading there opens but every read fails (errno untouched); or the
+// next file opened for writing there takes only `bytes` bytes and then fails, as
+// a full disk would.
 void failNextOpen(const std::string& path, char mode);
+void failNextRead(const std::string& path);
 void failNextWriteAfter(const std::string& path, size_t bytes);
 
 // Moves GetTickCount64 and clock() forward, as if the machine had been running

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <map>
+#include <set>
 #include <thread>
 
 #undef clock
@@ -31,6 +32,7 @@ struct Records {
     std::string dosRoot = ".";
     std::map<std::string, char> failingOpens;
     std::map<std::string, size_t> failingWrites;
+    std::set<std::string> failingReads;
     uint64_t clockAdvance = 0;
 };
 
@@ -127,6 +129,58 @@ static int closeLimited(void* cookie)
     return result;
 }
 
+// A file read as the Windows C runtime reads it: in text mode a Ctrl-Z (0x1A) ends
+// it. A read made to fail (failNextRead) fails and leaves errno as it was.
+struct ReadFile {
+    FILE* file;
+    bool text;
+    bool failing;
+    bool ended;
+};
+
+static ssize_t readFile(void* cookie, char* data, size_t size)
+{
+    ReadFile* read = static_cast<ReadFile*>(cookie);
+    if (read->failing)
+        return -1;
+    if (read->ended)
+        return 0;
+    size_t n = fread(data, 1, size, read->file);
+    const void* ctrlZ = read->text ? memchr(data, 0x1A, n) : nullptr;
+    if (ctrlZ) {
+        n = static_cast<size_t>(static_cast<const char*>(ctrlZ) - data);
+        read->ended = true;
+    }
+    return static_cast<ssize_t>(n);
+}
+
+static int closeRead(void* cookie)
+{
+    ReadFile* read = static_cast<ReadFile*>(cookie);
+    int result = ::fclose(read->file);
+    delete read;
+    return result;
+}
+
+static FILE* openWriting(FILE* file, const char* path, const char* mode)
+{
+    auto limit = records().failingWrites.find(path);
+    if (limit == records().failingWrites.end())
+        return file;
+    LimitedFile* limited = new LimitedFile{file, limit->second};
+    records().failingWrites.erase(limit);
+    cookie_io_functions_t functions{nullptr, writeLimited, nullptr, closeLimited};
+    return fopencookie(limited, mode, functions);
+}
+
+static FILE* openReading(FILE* file, const char* path, const char* mode)
+{
+    bool failing = records().failingReads.erase(path) > 0;
+    ReadFile* read = new ReadFile{file, strchr(mode, 'b') == nullptr, failing, false};
+    cookie_io_functions_t functions{readFile, nullptr, nullptr, closeRead};
+    return fopencookie(read, mode, functions);
+}
+
 FILE* platformFopen(const char* path, const char* mode)
 {
     auto failing = records().failingOpens.find(path);
@@ -136,13 +190,11 @@ FILE* platformFopen(const char* path, const char* mode)
         return nullptr;
     }
     FILE* file = ::fopen(platform::nativePath(path).c_str(), mode);
-    auto limit = records().failingWrites.find(path);
-    if (!file || mode[0] != 'w' || limit == records().failingWrites.end())
-        return file;
-    LimitedFile* limited = new LimitedFile{file, limit->second};
-    records().failingWrites.erase(limit);
-    cookie_io_functions_t functions{nullptr, writeLimited, nullptr, closeLimited};
-    return fopencookie(limited, mode, functions);
+    if (!file)
+        return nullptr;
+    if (mode[0] == 'w')
+        return openWriting(file, path, mode);
+    return mode[0] == 'r' ? openReading(file, path, mode) : file;
 }
 
 int WSAStartup(WORD, WSADATA* data)
@@ -310,6 +362,8 @@ int winsockCleanups() { return records().cleanups; }
 void setDosRoot(const std::string& root) { records().dosRoot = root; }
 void failNextOpen(const std::string& path, char mode) { records().failingOpens[path] = mode; }
 void advanceClock(uint64_t milliseconds) { records().clockAdvance += milliseconds; }
+
+void failNextRead(const std::string& path) { records().failingReads.insert(path); }
 
 void failNextWriteAfter(const std::string& path, size_t bytes)
 {
