@@ -8,6 +8,7 @@
 
 int& punchSocket = rendezvousSocket;
 char computerName[16];
+bool centralSilent;
 
 int openPunchSocket()
 {
@@ -34,13 +35,19 @@ static int lookForAnswer()
 
 int registerName(const char* name)
 {
+    // The central host's name may point elsewhere by now (a dynamic-DNS name moves
+    // with its machine's address): after a silence it is resolved again.
+    if (centralSilent)
+        findCentralServer();
     copyField(outgoing.name, sizeof outgoing.name, name);
     copyField(outgoing.computerName, sizeof outgoing.computerName, computerName);
     sendMessage(MSG_REGISTER, centralIp, CENTRAL_PORT);
     waitSeconds(1);
     int answer = lookForAnswer();
-    if (answer != -1)
-        return answer;
-    waitSeconds(1);
-    return lookForAnswer();
+    if (answer == -1) {
+        waitSeconds(1);
+        answer = lookForAnswer();
+    }
+    centralSilent = answer == -1;
+    return answer;
 }

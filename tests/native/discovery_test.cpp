@@ -60,6 +60,37 @@ TEST_F(Discovery, EachRunTakesTheNewAddressAndAFailureLeavesZero)
     EXPECT_EQ(platform::systemCommands().size(), 2u);
 }
 
+TEST_F(Discovery, NameAnnouncedByItsIPv6AddressIsAskedForAgainAsIPv4)
+{
+    platform::scriptSystem([](const std::string& command) {
+        std::ofstream("log") << (command.find(" -4 ") != std::string::npos
+                                     ? "\nPinging host [5.6.7.8] with 32 bytes of data:\n"
+                                     : "\nPinging host [2001:db8::1] with 32 bytes of data:\n");
+        return 0;
+    });
+    findCentralServer();
+    EXPECT_EQ(centralIp, 0x05060708u);
+    EXPECT_EQ(platform::systemCommands(),
+              (std::vector<std::string>{"ping -n 1 " CENTRAL_HOST " > log",
+                                        "ping -4 -n 1 " CENTRAL_HOST " > log"}));
+
+    // A ping that cannot resolve the name at all announces no address: no second ask.
+    pingPrints("Ping request could not find host " CENTRAL_HOST ".\n");
+    findCentralServer();
+    EXPECT_EQ(platform::systemCommands().size(), 3u);
+
+    // Wine's ping takes no -4 and prints its usage: nothing found.
+    platform::scriptSystem([](const std::string& command) {
+        std::ofstream("log") << (command.find(" -4 ") != std::string::npos
+                                     ? "Usage: ping [-n count] [-w timeout] target_name\n"
+                                     : "\nPinging host [::1] with 32 bytes of data:\n");
+        return 0;
+    });
+    findCentralServer();
+    EXPECT_EQ(centralIp, 0u);
+    EXPECT_EQ(platform::systemCommands().size(), 5u);
+}
+
 TEST_F(Discovery, NoUsableAddressGivesZero)
 {
     const char* outputs[] = {

@@ -40,6 +40,7 @@ struct ServerWithCentral : ::testing::Test {
         central = std::make_unique<CentralProcess>(std::vector<std::string>{"--bind", CENTRAL});
         centralIp = ipOf(CENTRAL);
         strcpy(computerName, "PC01");
+        centralSilent = false;
         punchSocket = -1;
     }
     void TearDown() override

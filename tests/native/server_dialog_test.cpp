@@ -66,10 +66,15 @@ struct ServerDialog : ::testing::Test {
         probeSocket = punchSocket = -1;
         peerTunnelIp = ipOf(CLIENT_TUNNEL_ADDRESS);
         strcpy(computerName, "PC01");
+        centralSilent = false;
         addLocalAddress(CENTRAL);
         addLocalAddress(CLIENT);
         addLocalAddress(CLIENT_TUNNEL_ADDRESS);
         centralIp = ipOf(CENTRAL);
+        platform::scriptSystem([](const std::string&) {
+            std::ofstream("log") << "\nPinging central [1.2.3.4] with 32 bytes of data:\n";
+            return 0;
+        });
         central = std::make_unique<LoopingCentral>(CENTRAL);
         clientTunnel = std::make_unique<Party>(CLIENT_TUNNEL_ADDRESS, PROBE_PORT);
         platform::openDialog(controlDialogProc);
@@ -169,6 +174,22 @@ TEST_F(ServerDialog, SilentCentralIsRetriedEveryTenSeconds)
     EXPECT_EQ(central->registrations, 2);
     EXPECT_EQ(platform::itemText(STATUS_LINE), "WAIT FOR REQUEST");
     EXPECT_EQ(platform::timerPeriod(), 1000u);
+}
+
+TEST_F(ServerDialog, CentralWhoseAddressMovedIsResolvedAgainAfterATimeout)
+{
+    // Start-up resolved the central host's name to an address it has left since.
+    addLocalAddress("1.2.3.5");
+    centralIp = ipOf("1.2.3.5");
+    connectAs("office", "secret");
+    EXPECT_EQ(platform::itemText(STATUS_LINE), "CENTRAL TIMEOUT");
+    EXPECT_TRUE(platform::systemCommands().empty());
+    ticks(1); // the retry resolves the name again, which now names central's address
+    EXPECT_EQ(platform::systemCommands().size(), 1u);
+    EXPECT_EQ(platform::itemText(STATUS_LINE), "WAIT FOR REQUEST");
+    ticks(32); // a registration that follows an answer needs no new lookup
+    EXPECT_EQ(central->registrations, 2);
+    EXPECT_EQ(platform::systemCommands().size(), 1u);
 }
 
 TEST_F(ServerDialog, RefusedNameStopsButARunningTimerStillSendsOneMoreConnect)

@@ -25,6 +25,7 @@ struct Registration : ::testing::Test {
         addLocalAddress(CENTRAL);
         centralIp = ipOf(CENTRAL);
         strcpy(computerName, "PC01");
+        centralSilent = false;
         ASSERT_EQ(openPunchSocket(), 0);
     }
     void TearDown() override
