@@ -4,6 +4,7 @@
 
 #include "rendezvous/discovery.h"
 #include "rendezvous/message.h"
+#include "server/punch.h"
 #include "udp/udp.h"
 
 int& punchSocket = rendezvousSocket;
@@ -22,10 +23,13 @@ int openPunchSocket()
     return 0;
 }
 
-// The answer found by one look: 1, 0, or -1 for nothing usable.
+// The answer found by one look: 1, 0, or -1 for nothing usable. A client's request
+// met on the way is no answer: it is kept, and the dialog punches once registered.
 static int lookForAnswer()
 {
-    int type = receiveAnyMessage();
+    int type;
+    while ((type = receiveAnyMessage()) == MSG_PEER_ADDRESS)
+        keepRequest();
     if (type == MSG_REGISTERED)
         return 1;
     if (type == MSG_NAME_TAKEN)
@@ -39,6 +43,7 @@ int registerName(const char* name)
     // with its machine's address): after a silence it is resolved again.
     if (centralSilent)
         findCentralServer();
+    requestKept = false; // one from before this registration is stale
     copyField(outgoing.name, sizeof outgoing.name, name);
     copyField(outgoing.computerName, sizeof outgoing.computerName, computerName);
     sendMessage(MSG_REGISTER, centralIp, CENTRAL_PORT);

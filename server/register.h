@@ -18,5 +18,6 @@ int openPunchSocket();
 
 // Registers the name: 1 registered, 0 the name is held by another server, -1 no
 // usable answer within two seconds. Sends once and looks after one and two seconds;
-// after a registration without an answer, resolves the central server first.
+// after a registration without an answer, resolves the central server first. A
+// client's request that comes in meanwhile is kept (requestKept) for the dialog.
 int registerName(const char* name);

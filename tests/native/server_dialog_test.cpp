@@ -12,6 +12,7 @@
 #include "rendezvous/discovery.h"
 #include "rendezvous/message.h"
 #include "server/control.h"
+#include "server/punch.h"
 #include "server/register.h"
 #include "shell/resource.h"
 #include "support/net.h"
@@ -66,7 +67,7 @@ struct ServerDialog : ::testing::Test {
         probeSocket = punchSocket = -1;
         peerTunnelIp = ipOf(CLIENT_TUNNEL_ADDRESS);
         strcpy(computerName, "PC01");
-        centralSilent = false;
+        centralSilent = requestKept = false;
         addLocalAddress(CENTRAL);
         addLocalAddress(CLIENT);
         addLocalAddress(CLIENT_TUNNEL_ADDRESS);

@@ -22,6 +22,7 @@ struct Punching : ::testing::Test {
     void SetUp() override
     {
         platform::resetRecords();
+        requestKept = false;
         addLocalAddress(CENTRAL);
         addLocalAddress(CLIENT);
         central = std::make_unique<Party>(CENTRAL, CENTRAL_PORT);

@@ -9,6 +9,7 @@
 #include "control.h"
 #include "rendezvous/discovery.h"
 #include "rendezvous/message.h"
+#include "server/punch.h"
 #include "server/register.h"
 #include "support/net.h"
 #include "support/scripted.h"
@@ -26,6 +27,7 @@ struct Registration : ::testing::Test {
         centralIp = ipOf(CENTRAL);
         strcpy(computerName, "PC01");
         centralSilent = false;
+        requestKept = false;
         ASSERT_EQ(openPunchSocket(), 0);
     }
     void TearDown() override
@@ -79,7 +81,7 @@ TEST_F(Registration, LateAnswerIsHeardAtTheSecondLookButNotAfterTwoSeconds)
 TEST_F(Registration, OtherMessageAtTheFirstLookIsConsumedAndRegisterGoesOutOnce)
 {
     Party stray("127.0.0.1", 4000);
-    stray.sendTo(messageBytes(MSG_PEER_ADDRESS, RENDEZVOUS_MAGIC, 1, 2), "127.0.0.1", PUNCH_PORT);
+    stray.sendTo(messageBytes(MSG_PUNCH, RENDEZVOUS_MAGIC, 0, 0, 52), "127.0.0.1", PUNCH_PORT);
     ScriptedCentral central(CENTRAL, {}, 0, 2500);
     long long took = 0;
     EXPECT_EQ(timedRegister("office", took), -1);
@@ -87,6 +89,26 @@ TEST_F(Registration, OtherMessageAtTheFirstLookIsConsumedAndRegisterGoesOutOnce)
     central.join();
     EXPECT_EQ(central.request[0], MSG_REGISTER);
     EXPECT_EQ(central.later, 0);
+}
+
+TEST_F(Registration, ClientRequestAheadOfTheAnswerIsKeptUntilTheNextRegistration)
+{
+    Party centralSide(CENTRAL, 9999);
+    centralSide.sendTo(messageBytes(MSG_PEER_ADDRESS, RENDEZVOUS_MAGIC, ipOf("5.6.7.8"), 40000),
+                       "127.0.0.1", PUNCH_PORT);
+    long long took = 0;
+    {
+        ScriptedCentral central(CENTRAL, messageBytes(MSG_REGISTERED));
+        EXPECT_EQ(timedRegister("office", took), 1);
+    }
+    EXPECT_LT(took, 1900); // the answer behind the request counts at the first look
+    EXPECT_TRUE(requestKept);
+    EXPECT_EQ(clientRequest.peerIp, ipOf("5.6.7.8"));
+    EXPECT_EQ(clientRequest.peerPort, 40000);
+
+    ScriptedCentral central(CENTRAL, messageBytes(MSG_REGISTERED));
+    EXPECT_EQ(registerName("office"), 1);
+    EXPECT_FALSE(requestKept); // that client has long given up
 }
 
 TEST_F(Registration, OpenSocketIsKeptAndQueuedDatagramsAreDrainedBeforeRegistering)
