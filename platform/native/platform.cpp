@@ -4,16 +4,17 @@
 
 #include "control.h"
 
-#include <chrono>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <map>
 #include <set>
-#include <thread>
 
-#undef clock
+namespace platform {
+void resetClock(); // clock.cpp
+}
+
 #undef system
 #undef fopen
 #undef recvfrom
@@ -33,7 +34,6 @@ struct Records {
     std::map<std::string, char> failingOpens;
     std::map<std::string, size_t> failingWrites;
     std::set<std::string> failingReads;
-    uint64_t clockAdvance = 0;
 };
 
 struct Dialog {
@@ -61,14 +61,7 @@ Records& records()
     return r;
 }
 
-const auto processStart = std::chrono::steady_clock::now();
-
 } // namespace
-
-void Sleep(DWORD milliseconds)
-{
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
 
 void OutputDebugStringA(LPCSTR text)
 {
@@ -81,19 +74,6 @@ UINT WinExec(LPCSTR commandLine, UINT show)
     if (records().winExecScript)
         records().winExecScript(commandLine);
     return 33;
-}
-
-ULONGLONG GetTickCount64()
-{
-    auto elapsed = std::chrono::steady_clock::now() - processStart;
-    return static_cast<ULONGLONG>(
-               std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()) +
-           records().clockAdvance;
-}
-
-clock_t platformClock()
-{
-    return static_cast<clock_t>(static_cast<int32_t>(static_cast<uint32_t>(GetTickCount64())));
 }
 
 int platformSystem(const char* command)
@@ -335,8 +315,10 @@ unsigned timerPeriod(unsigned id)
 
 bool tick()
 {
-    if (!timerPeriod(1) || dialog().ended)
+    unsigned period = timerPeriod(1);
+    if (!period || dialog().ended)
         return false;
+    advanceClock(period);
     SendMessageA(DIALOG, WM_TIMER, 1, 0);
     return true;
 }
@@ -361,7 +343,6 @@ std::vector<std::string> debugOutput() { return records().debugOutput; }
 int winsockCleanups() { return records().cleanups; }
 void setDosRoot(const std::string& root) { records().dosRoot = root; }
 void failNextOpen(const std::string& path, char mode) { records().failingOpens[path] = mode; }
-void advanceClock(uint64_t milliseconds) { records().clockAdvance += milliseconds; }
 
 void failNextRead(const std::string& path) { records().failingReads.insert(path); }
 
@@ -395,6 +376,7 @@ void resetRecords()
 {
     records() = Records{};
     dialog() = Dialog{};
+    resetClock();
 }
 
 } // namespace platform

@@ -1,9 +1,9 @@
 // Native stand-in for the part of <windows.h> and the Windows C runtime that the
 // programs use, so that their own sources build and run on Linux under tests.
 // Nothing here is product behaviour: commands are recorded instead of run, DOS
-// paths map under a directory that a test chooses, GetTickCount64 counts wall
-// milliseconds since the process started (plus what a test advanced), and clock()
-// counts the same in a 32-bit clock_t, as the Windows C runtime's does.
+// paths map under a directory that a test chooses, and GetTickCount64, Sleep and
+// clock() (a 32-bit count, as the Windows C runtime's) run on the clock that a test
+// controls (control.h).
 #pragma once
 
 #include <stdint.h>

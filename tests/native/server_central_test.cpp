@@ -35,6 +35,7 @@ struct ServerWithCentral : ::testing::Test {
     void SetUp() override
     {
         platform::resetRecords();
+        platform::useRealClock(); // central answers in its own time
         addLocalAddress(CENTRAL);
         addLocalAddress(CLIENT);
         central = std::make_unique<CentralProcess>(std::vector<std::string>{"--bind", CENTRAL});

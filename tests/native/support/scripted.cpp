@@ -1,11 +1,14 @@
 #include "support/scripted.h"
 
+#include <windows.h>
+
+#include "control.h"
+
 #include <arpa/inet.h>
 #include <linux/if_packet.h>
 #include <net/ethernet.h>
 #include <net/if.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -20,41 +23,70 @@ std::string dottedOf(uint32_t ip)
     return dotted.str();
 }
 
-ScriptedCentral::ScriptedCentral(const std::string& address, std::vector<unsigned char> reply,
-                                 int delayMs, int watchMs)
-    : party_(address, 3478)
+Later::Later(int delayMs, std::function<void()> action)
 {
-    thread_ = std::thread([this, reply, delayMs, watchMs] {
-        uint32_t ip = 0;
-        uint16_t port = 0;
-        request = party_.receive(4000, &ip, &port);
-        if (request.empty())
-            return;
-        if (!reply.empty()) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-            party_.sendTo(reply, dottedOf(ip), port);
+    uint64_t at = GetTickCount64() + static_cast<uint64_t>(delayMs);
+    listener_ = platform::listenToClock([at, action, done = false]() mutable {
+        if (!done && GetTickCount64() >= at) {
+            done = true;
+            action();
         }
-        long long end = nowMs() + watchMs;
-        while (nowMs() < end)
-            if (!party_.receive(static_cast<int>(end - nowMs())).empty())
-                ++later;
     });
+}
+
+Later::~Later()
+{
+    platform::stopListening(listener_);
+}
+
+ScriptedCentral::ScriptedCentral(const std::string& address, std::vector<unsigned char> reply,
+                                 int delayMs)
+    : party_(address, 3478), reply_(std::move(reply)), delayMs_(delayMs)
+{
+    listener_ = platform::listenToClock([this] { look(); });
 }
 
 ScriptedCentral::~ScriptedCentral()
 {
-    join();
+    platform::stopListening(listener_);
 }
 
-void ScriptedCentral::join()
+void ScriptedCentral::look()
 {
-    if (thread_.joinable())
-        thread_.join();
+    std::vector<unsigned char> got;
+    uint32_t ip = 0;
+    uint16_t port = 0;
+    while (!(got = party_.receive(0, &ip, &port)).empty()) {
+        if (!request_.empty()) {
+            ++later_;
+            continue;
+        }
+        request_ = got;
+        fromIp_ = ip;
+        fromPort_ = port;
+        replyAt_ = GetTickCount64() + static_cast<uint64_t>(delayMs_);
+    }
+    if (!request_.empty() && !reply_.empty() && !replied_ && GetTickCount64() >= replyAt_) {
+        replied_ = true;
+        party_.sendTo(reply_, dottedOf(fromIp_), fromPort_);
+    }
+}
+
+const std::vector<unsigned char>& ScriptedCentral::request()
+{
+    look();
+    return request_;
+}
+
+int ScriptedCentral::later()
+{
+    look();
+    return later_;
 }
 
 ProbeCollector::ProbeCollector(const std::string& address, std::vector<uint16_t> ports,
                                uint16_t answerFrom, size_t answerSize)
-    : address_(ipOf(address)), ports_(ports.begin(), ports.end())
+    : address_(ipOf(address)), ports_(ports.begin(), ports.end()), answerSize_(answerSize)
 {
     if (answerFrom) {
         ports_.insert(answerFrom);
@@ -71,25 +103,18 @@ ProbeCollector::ProbeCollector(const std::string& address, std::vector<uint16_t>
         setsockopt(capture_, SOL_PACKET, PACKET_IGNORE_OUTGOING, &on, sizeof on) != 0 ||
         bind(capture_, reinterpret_cast<sockaddr*>(&lo), sizeof lo) != 0)
         throw std::runtime_error("cannot capture on lo");
-    thread_ = std::thread([this, answerFrom, answerSize] { collect(answerFrom, answerSize); });
+    listener_ = platform::listenToClock([this] { look(); });
 }
 
 ProbeCollector::~ProbeCollector()
 {
-    stop();
+    platform::stopListening(listener_);
     close(capture_);
-}
-
-void ProbeCollector::stop()
-{
-    done_ = true;
-    if (thread_.joinable())
-        thread_.join();
 }
 
 std::vector<Arrival> ProbeCollector::arrivals()
 {
-    stop();
+    look();
     return arrivals_;
 }
 
@@ -108,57 +133,59 @@ bool ProbeCollector::isArrival(const unsigned char* packet, size_t size, Arrival
     return ports_.count(arrival.port) > 0;
 }
 
-void ProbeCollector::collect(uint16_t answerFrom, size_t answerSize)
+void ProbeCollector::look()
 {
-    bool answered = false;
-    bool last = false;
-    while (!last) {
-        last = done_; // one more pass after stop() takes what is still queued
-        pollfd p{capture_, POLLIN, 0};
-        poll(&p, 1, last ? 0 : 50);
-        unsigned char packet[2048];
-        ssize_t n;
-        while ((n = recv(capture_, packet, sizeof packet, MSG_DONTWAIT)) >= 20) {
-            Arrival arrival;
-            uint32_t srcIp = 0;
-            if (!isArrival(packet, static_cast<size_t>(n), arrival, srcIp))
-                continue;
-            arrivals_.push_back(arrival);
-            if (answerFrom && !answered) {
-                answered = true;
-                answering_->sendTo(messageBytes(6, 12345, 0, 0, answerSize), dottedOf(srcIp),
-                                   arrival.srcPort);
-            }
+    unsigned char packet[2048];
+    ssize_t n;
+    while ((n = recv(capture_, packet, sizeof packet, MSG_DONTWAIT)) >= 20) {
+        Arrival arrival;
+        uint32_t srcIp = 0;
+        if (!isArrival(packet, static_cast<size_t>(n), arrival, srcIp))
+            continue;
+        arrivals_.push_back(arrival);
+        if (answering_ && !answered_) {
+            answered_ = true;
+            answering_->sendTo(messageBytes(6, 12345, 0, 0, answerSize_), dottedOf(srcIp),
+                               arrival.srcPort);
         }
     }
 }
 
 LoopingCentral::LoopingCentral(const std::string& address) : party_(address, 3478)
 {
-    thread_ = std::thread([this] {
-        while (!done_) {
-            uint32_t ip = 0;
-            uint16_t port = 0;
-            std::vector<unsigned char> got = party_.receive(50, &ip, &port);
-            if (got.size() < 8 || got[0] != 1) // MSG_REGISTER
-                continue;
-            serverIp_ = ip;
-            serverPort_ = port;
-            ++registrations;
-            if (answer)
-                party_.sendTo(messageBytes(answer), dottedOf(ip), port);
-        }
-    });
+    listener_ = platform::listenToClock([this] { look(); });
 }
 
 LoopingCentral::~LoopingCentral()
 {
-    done_ = true;
-    thread_.join();
+    platform::stopListening(listener_);
+}
+
+void LoopingCentral::look()
+{
+    std::vector<unsigned char> got;
+    uint32_t ip = 0;
+    uint16_t port = 0;
+    while (!(got = party_.receive(0, &ip, &port)).empty()) {
+        if (got.size() < 8 || got[0] != 1) // MSG_REGISTER
+            continue;
+        serverIp_ = ip;
+        serverPort_ = port;
+        ++registrations_;
+        if (answer)
+            party_.sendTo(messageBytes(answer), dottedOf(ip), port);
+    }
+}
+
+int LoopingCentral::registrations()
+{
+    look();
+    return registrations_;
 }
 
 void LoopingCentral::requestFrom(uint32_t clientIp, uint16_t clientPort)
 {
+    look();
     party_.sendTo(messageBytes(5, 12345, clientIp, clientPort), dottedOf(serverIp_),
                   serverPort_);
 }
