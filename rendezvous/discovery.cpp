@@ -1,6 +1,6 @@
 #include "discovery.h"
 
-#include <winsock2.h>
+#include <windows.h>
 
 #include <cctype>
 #include <cstdio>
@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "common/values.h"
+#include "udp/udp.h"
 
 uint32_t centralIp;
 
@@ -56,7 +57,7 @@ static uint32_t bracketedAddress(const char* word, size_t length)
     inner[length - 2] = 0;
     if (!isDottedQuad(inner))
         return 0;
-    uint32_t address = ntohl(inet_addr(inner));
+    uint32_t address = udpAddress(inner);
     return address == 0xFFFFFFFFu ? 0 : address;
 }
 

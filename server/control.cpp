@@ -1,12 +1,10 @@
 #include "control.h"
 
-#include <winsock2.h>
-
 #include <cstdio>
 #include <cstring>
 
-#include "common/monitor.h"
 #include "common/values.h"
+#include "monitor/monitor.h"
 #include "rendezvous/message.h"
 #include "rendezvous/openvpn.h"
 #include "server/punch.h"

@@ -1,9 +1,8 @@
 #include "punch.h"
 
-#include <winsock2.h>
-
 #include "register.h"
 #include "rendezvous/message.h"
+#include "udp/udp.h"
 
 RendezvousMessage clientRequest;
 bool requestKept;
@@ -47,8 +46,7 @@ int punchToClient()
         if (receiveMessage(MSG_PUNCH)) {
             for (int i = 0; i < ANSWERS; ++i)
                 sendMessage(MSG_PUNCH, senderIp, senderPort);
-            closesocket(static_cast<SOCKET>(punchSocket));
-            punchSocket = -1;
+            udpClose(punchSocket);
             return 0;
         }
     }

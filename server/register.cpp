@@ -1,7 +1,5 @@
 #include "register.h"
 
-#include <winsock2.h>
-
 #include "rendezvous/discovery.h"
 #include "rendezvous/message.h"
 #include "server/punch.h"
@@ -18,8 +16,7 @@ int openPunchSocket()
     punchSocket = udpOpen(PUNCH_PORT);
     if (punchSocket == -1)
         return -1;
-    u_long nonBlocking = 1;
-    ioctlsocket(static_cast<SOCKET>(punchSocket), FIONBIO, &nonBlocking);
+    udpNonBlocking(punchSocket);
     return 0;
 }
 

@@ -70,7 +70,7 @@ int udpOpen(uint16_t port)
 
 int udpOpenTunnel()
 {
-    return openBound(ntohl(inet_addr(OWN_TUNNEL_ADDRESS)), PROBE_PORT);
+    return openBound(udpAddress(OWN_TUNNEL_ADDRESS), PROBE_PORT);
 }
 
 bool udpReceive(int fd, char* buffer, int& originalSize, uint32_t& srcIp, uint16_t& srcPort)
@@ -114,4 +114,21 @@ bool udpSend(int fd, const char* data, int length, uint32_t dstIp, uint16_t dstP
                       reinterpret_cast<sockaddr*>(&address), sizeof address);
     }
     return sent == length && length > 0;
+}
+
+void udpNonBlocking(int fd)
+{
+    u_long nonBlocking = 1;
+    ioctlsocket(static_cast<SOCKET>(fd), FIONBIO, &nonBlocking);
+}
+
+void udpClose(int& fd)
+{
+    closesocket(static_cast<SOCKET>(fd));
+    fd = -1;
+}
+
+uint32_t udpAddress(const char* dotted)
+{
+    return ntohl(inet_addr(dotted));
 }

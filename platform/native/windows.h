@@ -43,6 +43,10 @@ typedef struct NativeInstance* HINSTANCE;
 #define LOWORD(l) ((WORD)((l) & 0xffff))
 #define HIWORD(l) ((WORD)(((l) >> 16) & 0xffff))
 
+// <windows.h> brings the names of winsock.h along; the programs take the handle of
+// no socket from there.
+#define INVALID_SOCKET (-1)
+
 #define SW_HIDE 0
 #define SW_SHOW 5
 
