@@ -20,6 +20,7 @@ void udpStartup()
     }
     if (LOBYTE(data.wVersion) != 2 || HIBYTE(data.wVersion) != 2) {
         WSACleanup();
+        // "verion" is kept: users know the message as it is spelled.
         std::cerr << "Bad winsock verion" << std::endl;
         CHECK(0);
         exit(1);
