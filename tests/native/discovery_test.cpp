@@ -14,11 +14,13 @@ struct Discovery : ::testing::Test {
     ScopedWorkDir dir;
     void SetUp() override { platform::resetRecords(); }
 
-    // Makes the next ping write this output to the file it is redirected to.
-    static void pingPrints(const std::string& output)
+    // Makes the next ping write this output to the file it is redirected to, and
+    // a ping asked for IPv4 (-4) the other one.
+    static void pingPrints(const std::string& output, const std::string& asIPv4 = "")
     {
-        platform::scriptSystem([output](const std::string&) {
-            std::ofstream("log") << output;
+        platform::scriptSystem([output, asIPv4](const std::string& command) {
+            bool minus4 = command.find(" -4 ") != std::string::npos;
+            std::ofstream("log") << (minus4 ? asIPv4 : output);
             return 0;
         });
     }
@@ -62,12 +64,8 @@ TEST_F(Discovery, EachRunTakesTheNewAddressAndAFailureLeavesZero)
 
 TEST_F(Discovery, NameAnnouncedByItsIPv6AddressIsAskedForAgainAsIPv4)
 {
-    platform::scriptSystem([](const std::string& command) {
-        std::ofstream("log") << (command.find(" -4 ") != std::string::npos
-                                     ? "\nPinging host [5.6.7.8] with 32 bytes of data:\n"
-                                     : "\nPinging host [2001:db8::1] with 32 bytes of data:\n");
-        return 0;
-    });
+    pingPrints("\nPinging host [2001:db8::1] with 32 bytes of data:\n",
+               "\nPinging host [5.6.7.8] with 32 bytes of data:\n");
     findCentralServer();
     EXPECT_EQ(centralIp, 0x05060708u);
     EXPECT_EQ(platform::systemCommands(),
@@ -80,12 +78,8 @@ TEST_F(Discovery, NameAnnouncedByItsIPv6AddressIsAskedForAgainAsIPv4)
     EXPECT_EQ(platform::systemCommands().size(), 3u);
 
     // Wine's ping takes no -4 and prints its usage: nothing found.
-    platform::scriptSystem([](const std::string& command) {
-        std::ofstream("log") << (command.find(" -4 ") != std::string::npos
-                                     ? "Usage: ping [-n count] [-w timeout] target_name\n"
-                                     : "\nPinging host [::1] with 32 bytes of data:\n");
-        return 0;
-    });
+    pingPrints("\nPinging host [::1] with 32 bytes of data:\n",
+               "Usage: ping [-n count] [-w timeout] target_name\n");
     findCentralServer();
     EXPECT_EQ(centralIp, 0u);
     EXPECT_EQ(platform::systemCommands().size(), 5u);

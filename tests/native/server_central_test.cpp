@@ -30,6 +30,19 @@ std::vector<unsigned char> query(const char* name)
     return bytes;
 }
 
+// The client's side of a punch: it answers the first probe that reaches it.
+std::thread answerFirstProbe(Party& client)
+{
+    return std::thread([&client] {
+        uint32_t ip = 0;
+        uint16_t port = 0;
+        std::vector<unsigned char> got;
+        while (!(got = client.receive(2000, &ip, &port)).empty() && got[0] != MSG_PUNCH) {
+        }
+        client.sendTo(messageBytes(MSG_PUNCH), dottedOf(ip), port);
+    });
+}
+
 struct ServerWithCentral : ::testing::Test {
     std::unique_ptr<CentralProcess> central;
     void SetUp() override
@@ -103,14 +116,7 @@ TEST_F(ServerWithCentral, RequestIsFoundPunchedAndItsCopyDroppedWhilePunching)
     EXPECT_EQ(receivedMessage().peerPort, 40000);
     // The client answers the server's first probe; the request's copy is queued in
     // front of that probe and is dropped on the way to it.
-    std::thread clientSide([&] {
-        uint32_t ip = 0;
-        uint16_t port = 0;
-        std::vector<unsigned char> got;
-        while (!(got = client.receive(2000, &ip, &port)).empty() && got[0] != MSG_PUNCH) {
-        }
-        client.sendTo(messageBytes(MSG_PUNCH), dottedOf(ip), port);
-    });
+    std::thread clientSide = answerFirstProbe(client);
     EXPECT_EQ(punchToClient(), 0);
     clientSide.join();
     EXPECT_EQ(punchSocket, -1);
@@ -139,14 +145,7 @@ TEST_F(ServerWithCentral, RequestThatComesWhileRegisteringIsKeptAndPunched)
     ASSERT_TRUE(requestArrived());
     EXPECT_EQ(clientRequest.peerIp, ipOf(CLIENT));
     EXPECT_EQ(clientRequest.peerPort, 40000);
-    std::thread clientSide([&] {
-        uint32_t ip = 0;
-        uint16_t port = 0;
-        std::vector<unsigned char> got;
-        while (!(got = client.receive(2000, &ip, &port)).empty() && got[0] != MSG_PUNCH) {
-        }
-        client.sendTo(messageBytes(MSG_PUNCH), dottedOf(ip), port);
-    });
+    std::thread clientSide = answerFirstProbe(client);
     EXPECT_EQ(punchToClient(), 0);
     clientSide.join();
 }
