@@ -88,6 +88,10 @@ e2e_home() {
     _e2e_display "$home" || return 1
     e2e_wine "$home" wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f \
         >/dev/null 2>&1
+    # With that first Wine process of the home its wineserver ends, and takes a while to
+    # wind its desktop down: a program started meanwhile had its window searched for
+    # among windows that were going away, and the search failed now and then.
+    e2e_wine "$home" wineserver -w
     ip netns exec "$(lab_ns "$home")" iptables -w -A INPUT -i tun0 -p udp --dport 8080
 }
 
