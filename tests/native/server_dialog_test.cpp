@@ -151,13 +151,17 @@ TEST_F(ServerDialog, RegisteredServerWaitsAndConnectWhileWaitingChangesNothing)
     EXPECT_EQ(central->registrations(), 1);
 }
 
-TEST_F(ServerDialog, TheThirtySecondTickWithoutRequestRegistersAgain)
+TEST_F(ServerDialog, TheTwentyFourthTickWithoutRequestRegistersAgain)
 {
     connectAs("office", "secret");
-    ticks(31);
+    ticks(23);
     EXPECT_EQ(central->registrations(), 1);
     ticks(1);
-    EXPECT_EQ(central->registrations(), 2);
+    ASSERT_EQ(central->registrations(), 2);
+    // Well within the 30 s after which a home router forgets the server's mapping,
+    // and with it the way by which central tells the server that a client asks.
+    std::vector<uint64_t> at = central->registeredAt();
+    EXPECT_LE(at[1] - at[0], 25000u);
     EXPECT_EQ(shown("WAIT FOR REQUEST"), 2);
     EXPECT_EQ(active, 1);
     EXPECT_EQ(requestWait, 0);
@@ -188,7 +192,7 @@ TEST_F(ServerDialog, CentralWhoseAddressMovedIsResolvedAgainAfterATimeout)
     ticks(1); // the retry resolves the name again, which now names central's address
     EXPECT_EQ(platform::systemCommands().size(), 1u);
     EXPECT_EQ(platform::itemText(STATUS_LINE), "WAIT FOR REQUEST");
-    ticks(32); // a registration that follows an answer needs no new lookup
+    ticks(24); // a registration that follows an answer needs no new lookup
     EXPECT_EQ(central->registrations(), 2);
     EXPECT_EQ(platform::systemCommands().size(), 1u);
 }
