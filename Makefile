@@ -66,7 +66,7 @@ bench-loss: windows $(NATIVE)/CMakeCache.txt
 	cmake --build $(NATIVE) --target central -j $(JOBS)
 	lab/bench-loss $(ATTEMPTS)
 
-# Connects at random moments of the waiting server's 25-second cycle, which it ends by
+# Connects at random moments of the waiting server's 33-second cycle, which it ends by
 # registering again (not part of check; root): CYCLE_ATTEMPTS connects in the lab, the
 # share that succeeds overall and around that registration. About half an hour for 60.
 CYCLE_ATTEMPTS ?= 60

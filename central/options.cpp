@@ -19,7 +19,7 @@ const char* const HELP =
     "                         programs send to)\n"
     "  --expiry SECONDS       a registration lapses when its server has not registered\n"
     "                         again for this long (default 120; waiting servers register\n"
-    "                         again about every 25 s)\n"
+    "                         again about every 33 s)\n"
     "  --max-names N          most names held at once (default 1000000); past it, new\n"
     "                         names get no answer until registrations lapse\n"
     "  --peer-interval MS     a name is sent a peer address at most once per MS\n"

@@ -27,11 +27,7 @@ static const UINT_PTR MONITOR_TIMER = 1;
 static const UINT TICK_PERIOD = 1000;
 static const UINT CENTRAL_RETRY_PERIOD = 10000;
 static const int PROBE_SIZE = 50;
-// The 24th tick without a request registers again, about 25 s after the last
-// registration: home routers forget a UDP mapping that carried nothing for 30 s
-// (Linux-based ones among them), and without its mapping central's word that a
-// client asks would not reach the server.
-static const int REQUEST_WAIT_TICKS = 22;
+static const int REQUEST_WAIT_TICKS = 30; // the 32nd tick without a request registers again
 static const int LOST_WHEN_CONNECTED = 7;
 static const int LOST_BEFORE_CONNECTED = 30;
 static const char* CONNECTED_TEXT = "CONNECTED\nSERVER:10.8.0.1  CLIENT:10.8.0.2";

@@ -269,7 +269,7 @@ TEST(CentralService, AfterARestartTheNextRegistrationTakesTheNameAgain) {
     CentralProcess central(ONCE);
     client.send(queryRecord("office"));
     EXPECT_FALSE(client.receive(500).has_value()) << "names are not kept across a restart";
-    // A waiting server registers again within about 25 s, and is found again.
+    // A waiting server registers again within about 33 s, and is found again.
     server.send(registerRecord("office", "PC01"));
     expectAnswer(server.receive(1000), REGISTERED, "office");
     client.send(queryRecord("office"));

@@ -131,7 +131,7 @@ TEST_F(ServerWithCentral, RequestThatComesWhileRegisteringIsKeptAndPunched)
     EXPECT_EQ(connectOnce("office"), 1);
     EXPECT_FALSE(requestArrived()); // drops the copy of MSG_REGISTERED
 
-    // The server registers again, as it does every 25 s, and a client asks right
+    // The server registers again, as it does every 33 s, and a client asks right
     // then: the request and its copy are queued ahead of central's answer.
     ASSERT_EQ(openPunchSocket(), 0);
     drainMessages();

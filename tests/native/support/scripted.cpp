@@ -171,7 +171,7 @@ void LoopingCentral::look()
             continue;
         serverIp_ = ip;
         serverPort_ = port;
-        registeredAt_.push_back(GetTickCount64());
+        ++registrations_;
         if (answer)
             party_.sendTo(messageBytes(answer), dottedOf(ip), port);
     }
@@ -179,13 +179,8 @@ void LoopingCentral::look()
 
 int LoopingCentral::registrations()
 {
-    return static_cast<int>(registeredAt().size());
-}
-
-std::vector<uint64_t> LoopingCentral::registeredAt()
-{
     look();
-    return registeredAt_;
+    return registrations_;
 }
 
 void LoopingCentral::requestFrom(uint32_t clientIp, uint16_t clientPort)

@@ -105,8 +105,6 @@ public:
 
     int answer = 2;
     int registrations();
-    // When each registration arrived, on the test clock.
-    std::vector<uint64_t> registeredAt();
     // Sends MSG_PEER_ADDRESS naming the client to the last registered server.
     void requestFrom(uint32_t clientIp, uint16_t clientPort);
 
@@ -115,6 +113,6 @@ private:
     Party party_;
     uint32_t serverIp_ = 0;
     uint16_t serverPort_ = 0;
-    std::vector<uint64_t> registeredAt_;
+    int registrations_ = 0;
     int listener_;
 };
