@@ -1,6 +1,6 @@
 #include "cc.h"
 
-#include <winsock2.h>
+#include <windows.h>
 
 #include "common/assertion.h"
 #include "rendezvous/discovery.h"
@@ -15,15 +15,9 @@ uint16_t peerPort;
 static const int PUNCH_BURSTS = 7;
 static const int ANSWERS = 4;
 
-static void closeRendezvousSocket()
-{
-    closesocket(static_cast<SOCKET>(mysock));
-    mysock = -1;
-}
-
 static int giveUp()
 {
-    closeRendezvousSocket();
+    udpClose(mysock);
     return -1;
 }
 
@@ -56,8 +50,7 @@ int connectToServer(const char* userName)
     mysock = udpOpen(PUNCH_PORT);
     if (!CHECK(mysock != INVALID_SOCKET))
         return -1;
-    u_long nonBlocking = 1;
-    ioctlsocket(static_cast<SOCKET>(mysock), FIONBIO, &nonBlocking);
+    udpNonBlocking(mysock);
 
     copyField(outgoing.name, sizeof outgoing.name, userName);
     sendMessage(MSG_QUERY, centralIp, CENTRAL_PORT);
@@ -70,7 +63,7 @@ int connectToServer(const char* userName)
     sendMessage(MSG_PUNCH, peerIp, peerPort);
     if (!punch())
         return giveUp();
-    closeRendezvousSocket();
+    udpClose(mysock);
 
     // Without op.bat no OpenVPN could start: that is a failed Connect, not a success.
     if (!writeOpBat(senderIp, senderPort))

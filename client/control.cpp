@@ -1,13 +1,11 @@
 #include "control.h"
 
-#include <winsock2.h>
-
 #include <cstdio>
 #include <cstring>
 
 #include "client/cc.h"
-#include "common/monitor.h"
 #include "common/values.h"
+#include "monitor/monitor.h"
 #include "rendezvous/openvpn.h"
 #include "shell/resource.h"
 #include "udp/udp.h"

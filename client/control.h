@@ -3,7 +3,7 @@
 // one-second timer with a liveness probe through it.
 #pragma once
 
-#include <winsock2.h> // before windows.h, which it includes
+#include <windows.h>
 
 #include <stdint.h>
 

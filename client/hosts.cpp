@@ -6,9 +6,14 @@
 #include <cstdio>
 #include <string>
 
-static bool readWhole(const char* path, std::string& content)
+// Reads the whole file in the mode given ("r" as text, "rb" as bytes). False when it
+// cannot be opened or read; `missing` tells that the open failed because the file does
+// not exist, the one case in which the system hosts file may be created.
+static bool readWhole(const char* path, const char* mode, std::string& content, bool& missing)
 {
-    FILE* file = fopen(path, "r");
+    errno = 0;
+    FILE* file = fopen(path, mode);
+    missing = !file && errno == ENOENT;
     if (!file)
         return false;
     content.clear();
@@ -56,14 +61,26 @@ static bool hasEntry(const std::string& content)
     return false;
 }
 
+// A read as text ends at a Ctrl-Z (0x1A): with one before the last byte, the text
+// read would miss the rest of the file, and writing it back would cut the file there.
+static bool hasCtrlZBeforeItsEnd(const std::string& bytes)
+{
+    size_t ctrlZ = bytes.find('\x1A');
+    return ctrlZ != std::string::npos && ctrlZ + 1 < bytes.size();
+}
+
 void addHostsEntry()
 {
-    std::string earlier;
-    if (!readWhole(SYSTEM_HOSTS_FILE, earlier)) {
-        if (errno == ENOENT)
+    std::string bytes;
+    bool missing;
+    if (!readWhole(SYSTEM_HOSTS_FILE, "rb", bytes, missing)) {
+        if (missing)
             writeWhole(SYSTEM_HOSTS_FILE, HOSTS_ENTRY);
         return;
     }
+    std::string earlier;
+    if (hasCtrlZBeforeItsEnd(bytes) || !readWhole(SYSTEM_HOSTS_FILE, "r", earlier, missing))
+        return;
     if (hasEntry(earlier))
         return; // nothing would change
     std::string updated = earlier;
@@ -72,8 +89,8 @@ void addHostsEntry()
     updated += HOSTS_ENTRY;
 
     std::string copy;
-    if (!writeWhole(SCRATCH_HOSTS_FILE, updated) || !readWhole(SCRATCH_HOSTS_FILE, copy) ||
-        copy != updated)
+    if (!writeWhole(SCRATCH_HOSTS_FILE, updated) ||
+        !readWhole(SCRATCH_HOSTS_FILE, "r", copy, missing) || copy != updated)
         return;
     if (!writeWhole(SYSTEM_HOSTS_FILE, copy))
         writeWhole(SYSTEM_HOSTS_FILE, earlier);

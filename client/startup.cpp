@@ -1,6 +1,6 @@
 #include "startup.h"
 
-#include <winsock2.h>
+#include <windows.h>
 
 #include "client/control.h"
 #include "client/hosts.h"
@@ -15,7 +15,7 @@ bool startClient()
         return false;
     }
     startCommand(TSKILL_COMMAND, SW_HIDE);
-    peerTunnelIp = ntohl(inet_addr(SERVER_TUNNEL_ADDRESS));
+    peerTunnelIp = udpAddress(SERVER_TUNNEL_ADDRESS);
     udpStartup();
     addHostsEntry();
     return true;

@@ -11,6 +11,7 @@
 #   e2e_start HOME EXE CAPTION [NAME]   start a program, wait for its dialog, watch it
 #   e2e_driver HOME ARGS...    the dialog driver in that home
 #   e2e_mark NAME / e2e_wait NAME TEXT SECONDS [MARK]   status changes after a mark
+#   e2e_wait_connected NAME SECONDS MARK                the connected text after a mark
 #   e2e_reset_pair [SECONDS]   both Disconnect, routers' mappings flushed, server registered
 #   e2e_cleanup                everything down (lab, displays), for traps
 
@@ -87,6 +88,10 @@ e2e_home() {
     _e2e_display "$home" || return 1
     e2e_wine "$home" wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f \
         >/dev/null 2>&1
+    # With that first Wine process of the home its wineserver ends, and takes a while to
+    # wind its desktop down: a program started meanwhile had its window searched for
+    # among windows that were going away, and the search failed now and then.
+    e2e_wine "$home" wineserver -w
     ip netns exec "$(lab_ns "$home")" iptables -w -A INPUT -i tun0 -p udp --dport 8080
 }
 
@@ -167,6 +172,18 @@ e2e_wait() {
         [ -n "$line" ] && { echo "$line"; return 0; }
         [ "$(date +%s)" -ge "$end" ] && return 1
         sleep 0.2
+    done
+}
+
+# e2e_wait_connected NAME SECONDS MARK: waits until NAME shows the connected text or the
+# recovery text (the server's, after a missed tick) after MARK; prints the time.
+e2e_wait_connected() {
+    local end=$(( $(date +%s) + $2 )) at
+    while :; do
+        at=$(e2e_wait "$1" "$E2E_CONNECTED" 0 "$3") || at=$(e2e_wait "$1" "$E2E_RECOVERY" 0 "$3") || at=""
+        [ -n "$at" ] && { echo "$at"; return 0; }
+        [ "$(date +%s)" -ge "$end" ] && return 1
+        sleep 0.3
     done
 }
 

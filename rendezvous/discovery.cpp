@@ -1,11 +1,14 @@
 #include "discovery.h"
 
-#include <winsock2.h>
+#include <windows.h>
 
 #include <cctype>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "common/values.h"
+#include "udp/udp.h"
 
 uint32_t centralIp;
 
@@ -39,21 +42,28 @@ static bool isDottedQuad(const char* text)
     }
 }
 
+static bool isBracketed(const char* word, size_t length)
+{
+    return length >= 3 && word[0] == '[' && word[length - 1] == ']';
+}
+
 // The address of a word "[a.b.c.d]", or 0 when the word is not one.
 static uint32_t bracketedAddress(const char* word, size_t length)
 {
-    if (length < 3 || length > WORD_SIZE - 1 || word[0] != '[' || word[length - 1] != ']')
+    if (!isBracketed(word, length) || length > WORD_SIZE - 1)
         return 0;
     char inner[WORD_SIZE];
     memcpy(inner, word + 1, length - 2);
     inner[length - 2] = 0;
     if (!isDottedQuad(inner))
         return 0;
-    uint32_t address = ntohl(inet_addr(inner));
+    uint32_t address = udpAddress(inner);
     return address == 0xFFFFFFFFu ? 0 : address;
 }
 
-static uint32_t addressInLine(const char* line)
+// The first IPv4 address in brackets in the line, or 0; `announced` is set when the
+// line has any word in brackets (ping announces the name's address so).
+static uint32_t addressInLine(const char* line, bool& announced)
 {
     const char* p = line;
     while (*p) {
@@ -62,31 +72,36 @@ static uint32_t addressInLine(const char* line)
         const char* word = p;
         while (*p && !isspace(static_cast<unsigned char>(*p)))
             ++p;
-        uint32_t address = bracketedAddress(word, static_cast<size_t>(p - word));
+        size_t length = static_cast<size_t>(p - word);
+        announced = announced || isBracketed(word, length);
+        uint32_t address = bracketedAddress(word, length);
         if (address != 0)
             return address;
     }
     return 0;
 }
 
-uint32_t addressInPingOutput(FILE* output)
+// Runs ping with its output in `log` and gives the IPv4 address it announced, or 0.
+static uint32_t askPing(const char* commandLine, bool& announced)
 {
+    announced = false;
+    system(commandLine);
+    FILE* log = fopen("log", "r");
+    if (!log)
+        return 0;
+    uint32_t address = 0;
     char line[LINE_SIZE];
-    for (int i = 0; i < LINES_LOOKED_AT && fgets(line, sizeof line, output); ++i) {
-        uint32_t address = addressInLine(line);
-        if (address != 0)
-            return address;
-    }
-    return 0;
+    for (int i = 0; i < LINES_LOOKED_AT && address == 0 && fgets(line, sizeof line, log); ++i)
+        address = addressInLine(line, announced);
+    fclose(log);
+    return address;
 }
 
 void findCentralServer()
 {
-    system("ping -n 1 " CENTRAL_HOST " > log");
-    centralIp = 0;
-    FILE* log = fopen("log", "r");
-    if (!log)
-        return;
-    centralIp = addressInPingOutput(log);
-    fclose(log);
+    bool announced;
+    centralIp = askPing("ping -n 1 " CENTRAL_HOST " > log", announced);
+    // A name that has an IPv6 address as well is announced by that one: ask for IPv4.
+    if (centralIp == 0 && announced)
+        centralIp = askPing("ping -4 -n 1 " CENTRAL_HOST " > log", announced);
 }

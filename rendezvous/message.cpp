@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <cstring>
-#include <ctime>
 
 #include "udp/udp.h"
 
@@ -32,9 +31,11 @@ RendezvousMessage receivedMessage()
 
 void waitSeconds(int seconds)
 {
-    clock_t end = seconds * 1000 + clock();
+    // On the 64-bit count of milliseconds: the C runtime's clock() is a 32-bit count
+    // that overflows after about 24.8 days, and a server is left running that long.
+    ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
     // Yields the processor between looks at the clock instead of spinning a core.
-    while (clock() < end)
+    while (GetTickCount64() < end)
         Sleep(1);
 }
 

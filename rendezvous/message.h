@@ -66,8 +66,8 @@ void copyField(char* field, size_t fieldSize, const char* text);
 // The message last found by a primitive, read from the receive buffer.
 RendezvousMessage receivedMessage();
 
-// Returns once the process clock has advanced by that many seconds. Services no
-// window messages: the program stands still meanwhile.
+// Returns once the system's millisecond count has advanced by that many seconds.
+// Services no window messages: the program stands still meanwhile.
 void waitSeconds(int seconds);
 
 // Sends the outgoing record with this type; true when the whole record went.

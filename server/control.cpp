@@ -1,12 +1,10 @@
 #include "control.h"
 
-#include <winsock2.h>
-
 #include <cstdio>
 #include <cstring>
 
-#include "common/monitor.h"
 #include "common/values.h"
+#include "monitor/monitor.h"
 #include "rendezvous/message.h"
 #include "rendezvous/openvpn.h"
 #include "server/punch.h"
@@ -33,6 +31,7 @@ static const int REQUEST_WAIT_TICKS = 30; // the 32nd tick without a request reg
 static const int LOST_WHEN_CONNECTED = 7;
 static const int LOST_BEFORE_CONNECTED = 30;
 static const char* CONNECTED_TEXT = "CONNECTED\nSERVER:10.8.0.1  CLIENT:10.8.0.2";
+// "ClIENT" with a small l is kept: users know the recovery text by it.
 static const char* RECOVERY_TEXT = "CONNECTED\nSERVER:10.8.0.1  ClIENT:10.8.0.2";
 
 // Connect sent by the dialog to itself; it runs at once, nested in the caller.

@@ -4,7 +4,7 @@
 // the work ends by itself the server registers its name again.
 #pragma once
 
-#include <winsock2.h> // before windows.h, which it includes
+#include <windows.h>
 
 #include <stdint.h>
 

@@ -1,16 +1,33 @@
 #include "punch.h"
 
-#include <winsock2.h>
-
 #include "register.h"
 #include "rendezvous/message.h"
+#include "udp/udp.h"
+
+RendezvousMessage clientRequest;
+bool requestKept;
 
 static const int PUNCH_BURSTS = 7;
 static const int ANSWERS = 4;
 
+void keepRequest()
+{
+    if (receivedSize < PEER_ADDRESS_MIN_SIZE)
+        return;
+    clientRequest = receivedMessage();
+    requestKept = true;
+}
+
 bool requestArrived()
 {
-    return receiveMessage(MSG_PEER_ADDRESS);
+    if (requestKept) {
+        requestKept = false;
+        return true;
+    }
+    if (!receiveMessage(MSG_PEER_ADDRESS))
+        return false;
+    clientRequest = receivedMessage();
+    return true;
 }
 
 // One MSG_PUNCH to the client's port and its four neighbours. A neighbour that
@@ -23,15 +40,13 @@ static void sendBurst(uint32_t clientIp, uint16_t clientPort)
 
 int punchToClient()
 {
-    RendezvousMessage request = receivedMessage();
     for (int burst = 1; burst <= PUNCH_BURSTS; ++burst) {
-        sendBurst(request.peerIp, request.peerPort);
+        sendBurst(clientRequest.peerIp, clientRequest.peerPort);
         waitSeconds(1);
         if (receiveMessage(MSG_PUNCH)) {
             for (int i = 0; i < ANSWERS; ++i)
                 sendMessage(MSG_PUNCH, senderIp, senderPort);
-            closesocket(static_cast<SOCKET>(punchSocket));
-            punchSocket = -1;
+            udpClose(punchSocket);
             return 0;
         }
     }

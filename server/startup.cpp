@@ -1,6 +1,6 @@
 #include "startup.h"
 
-#include <winsock2.h>
+#include <windows.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -29,7 +29,7 @@ bool startServer()
         return false;
     }
     startCommand(TSKILL_COMMAND, SW_HIDE);
-    peerTunnelIp = ntohl(inet_addr(CLIENT_TUNNEL_ADDRESS));
+    peerTunnelIp = udpAddress(CLIENT_TUNNEL_ADDRESS);
     udpStartup();
     findCentralServer();
     return true;

@@ -20,6 +20,7 @@ void udpStartup()
     }
     if (LOBYTE(data.wVersion) != 2 || HIBYTE(data.wVersion) != 2) {
         WSACleanup();
+        // "verion" is kept: users know the message as it is spelled.
         std::cerr << "Bad winsock verion" << std::endl;
         CHECK(0);
         exit(1);
@@ -70,7 +71,7 @@ int udpOpen(uint16_t port)
 
 int udpOpenTunnel()
 {
-    return openBound(ntohl(inet_addr(OWN_TUNNEL_ADDRESS)), PROBE_PORT);
+    return openBound(udpAddress(OWN_TUNNEL_ADDRESS), PROBE_PORT);
 }
 
 bool udpReceive(int fd, char* buffer, int& originalSize, uint32_t& srcIp, uint16_t& srcPort)
@@ -114,4 +115,21 @@ bool udpSend(int fd, const char* data, int length, uint32_t dstIp, uint16_t dstP
                       reinterpret_cast<sockaddr*>(&address), sizeof address);
     }
     return sent == length && length > 0;
+}
+
+void udpNonBlocking(int fd)
+{
+    u_long nonBlocking = 1;
+    ioctlsocket(static_cast<SOCKET>(fd), FIONBIO, &nonBlocking);
+}
+
+void udpClose(int& fd)
+{
+    closesocket(static_cast<SOCKET>(fd));
+    fd = -1;
+}
+
+uint32_t udpAddress(const char* dotted)
+{
+    return ntohl(inet_addr(dotted));
 }

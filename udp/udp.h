@@ -22,3 +22,14 @@ bool udpReceive(int fd, char* buffer, int& originalSize, uint32_t& srcIp, uint16
 // Sends one datagram; true only when the whole length went. A dstPort of 0 selects
 // a send on a connected socket, and then dstIp must be 0.
 bool udpSend(int fd, const char* data, int length, uint32_t dstIp, uint16_t dstPort);
+
+// Switches a socket to non-blocking mode: a receive then gives false at once when
+// nothing is queued. Its opener does so right after the open.
+void udpNonBlocking(int fd);
+
+// Closes a socket; its handle is -1 afterwards.
+void udpClose(int& fd);
+
+// The address written as a dotted quad, in host byte order; 0xFFFFFFFF when the
+// text is none.
+uint32_t udpAddress(const char* dotted);

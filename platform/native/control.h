@@ -33,12 +33,32 @@ int winsockCleanups();
 void setDosRoot(const std::string& root);
 std::string nativePath(const std::string& dosPath);
 
-// File failures, keyed by the path as the program names it: the next fopen of the
-// path with a mode beginning with `mode` ('r' or 'w') fails; or the next file
-// opened for writing there takes only `bytes` bytes and then fails, as a full
-// disk would.
+// Files read in text mode end at a Ctrl-Z (0x1A), as the Windows C runtime reads
+// them. File failures, keyed by the path as the program names it: the next fopen
+// of the path with a mode beginning with `mode` ('r' or 'w') fails; the next file
+// opened for reading there opens but every read fails (errno untouched); or the
+// next file opened for writing there takes only `bytes` bytes and then fails, as
+// a full disk would.
 void failNextOpen(const std::string& path, char mode);
+void failNextRead(const std::string& path);
 void failNextWriteAfter(const std::string& path, size_t bytes);
+
+// The clock of GetTickCount64, clock() and Sleep. A test runs on a clock of its
+// own: it stands still unless Sleep or advanceClock moves it, and every move calls
+// the clock's listeners, through which the parties a test plays take in what has
+// arrived and answer when their moment has come. A datagram sent on lo has arrived
+// when sendto returns, so a wait of seconds takes no real time and lasts exactly as
+// long on this clock. Tests against real processes (central) take the real clock
+// instead: wall milliseconds since the process started, and Sleep sleeps.
+void useRealClock();
+bool usesRealClock();
+// Moves the clock forward (the real one too, as if the machine had been running
+// that much longer). clock() counts the same milliseconds in 32 bits, as the
+// Windows C runtime's does: past 2^31 ms (about 24.8 days) it turns negative.
+void advanceClock(uint64_t milliseconds);
+// Calls the function at every move of the test clock, until stopListening.
+int listenToClock(std::function<void()> listener);
+void stopListening(int id);
 
 // Text sent to the debugger with OutputDebugStringA.
 std::vector<std::string> debugOutput();
@@ -54,7 +74,8 @@ void typeText(int id, const std::string& text);
 void press(int id);
 // Timer 1's period in milliseconds, 0 when it is not running.
 unsigned timerPeriod(unsigned id = 1);
-// Delivers WM_TIMER for timer 1 if it runs; false when it does not.
+// Moves the clock on by timer 1's period and delivers WM_TIMER, if the timer runs;
+// false when it does not.
 bool tick();
 std::string itemText(int id);
 // Every text that was set on an item, in order (texts shown only during a
@@ -65,7 +86,8 @@ intptr_t dialogResult();
 // The exit code posted with PostQuitMessage, or -1 when none was posted.
 int quitCode();
 
-// Clears every record and script.
+// Clears every record and script, and puts the test clock back to 0, without
+// listeners.
 void resetRecords();
 
 } // namespace platform

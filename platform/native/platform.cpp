@@ -4,15 +4,17 @@
 
 #include "control.h"
 
-#include <chrono>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <map>
-#include <thread>
+#include <set>
 
-#undef clock
+namespace platform {
+void resetClock(); // clock.cpp
+}
+
 #undef system
 #undef fopen
 #undef recvfrom
@@ -31,6 +33,7 @@ struct Records {
     std::string dosRoot = ".";
     std::map<std::string, char> failingOpens;
     std::map<std::string, size_t> failingWrites;
+    std::set<std::string> failingReads;
 };
 
 struct Dialog {
@@ -58,14 +61,7 @@ Records& records()
     return r;
 }
 
-const auto processStart = std::chrono::steady_clock::now();
-
 } // namespace
-
-void Sleep(DWORD milliseconds)
-{
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
 
 void OutputDebugStringA(LPCSTR text)
 {
@@ -78,13 +74,6 @@ UINT WinExec(LPCSTR commandLine, UINT show)
     if (records().winExecScript)
         records().winExecScript(commandLine);
     return 33;
-}
-
-clock_t platformClock()
-{
-    auto elapsed = std::chrono::steady_clock::now() - processStart;
-    return static_cast<clock_t>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
 }
 
 int platformSystem(const char* command)
@@ -120,6 +109,58 @@ static int closeLimited(void* cookie)
     return result;
 }
 
+// A file read as the Windows C runtime reads it: in text mode a Ctrl-Z (0x1A) ends
+// it. A read made to fail (failNextRead) fails and leaves errno as it was.
+struct ReadFile {
+    FILE* file;
+    bool text;
+    bool failing;
+    bool ended;
+};
+
+static ssize_t readFile(void* cookie, char* data, size_t size)
+{
+    ReadFile* read = static_cast<ReadFile*>(cookie);
+    if (read->failing)
+        return -1;
+    if (read->ended)
+        return 0;
+    size_t n = fread(data, 1, size, read->file);
+    const void* ctrlZ = read->text ? memchr(data, 0x1A, n) : nullptr;
+    if (ctrlZ) {
+        n = static_cast<size_t>(static_cast<const char*>(ctrlZ) - data);
+        read->ended = true;
+    }
+    return static_cast<ssize_t>(n);
+}
+
+static int closeRead(void* cookie)
+{
+    ReadFile* read = static_cast<ReadFile*>(cookie);
+    int result = ::fclose(read->file);
+    delete read;
+    return result;
+}
+
+static FILE* openWriting(FILE* file, const char* path, const char* mode)
+{
+    auto limit = records().failingWrites.find(path);
+    if (limit == records().failingWrites.end())
+        return file;
+    LimitedFile* limited = new LimitedFile{file, limit->second};
+    records().failingWrites.erase(limit);
+    cookie_io_functions_t functions{nullptr, writeLimited, nullptr, closeLimited};
+    return fopencookie(limited, mode, functions);
+}
+
+static FILE* openReading(FILE* file, const char* path, const char* mode)
+{
+    bool failing = records().failingReads.erase(path) > 0;
+    ReadFile* read = new ReadFile{file, strchr(mode, 'b') == nullptr, failing, false};
+    cookie_io_functions_t functions{readFile, nullptr, nullptr, closeRead};
+    return fopencookie(read, mode, functions);
+}
+
 FILE* platformFopen(const char* path, const char* mode)
 {
     auto failing = records().failingOpens.find(path);
@@ -129,13 +170,11 @@ FILE* platformFopen(const char* path, const char* mode)
         return nullptr;
     }
     FILE* file = ::fopen(platform::nativePath(path).c_str(), mode);
-    auto limit = records().failingWrites.find(path);
-    if (!file || mode[0] != 'w' || limit == records().failingWrites.end())
-        return file;
-    LimitedFile* limited = new LimitedFile{file, limit->second};
-    records().failingWrites.erase(limit);
-    cookie_io_functions_t functions{nullptr, writeLimited, nullptr, closeLimited};
-    return fopencookie(limited, mode, functions);
+    if (!file)
+        return nullptr;
+    if (mode[0] == 'w')
+        return openWriting(file, path, mode);
+    return mode[0] == 'r' ? openReading(file, path, mode) : file;
 }
 
 int WSAStartup(WORD, WSADATA* data)
@@ -276,8 +315,10 @@ unsigned timerPeriod(unsigned id)
 
 bool tick()
 {
-    if (!timerPeriod(1) || dialog().ended)
+    unsigned period = timerPeriod(1);
+    if (!period || dialog().ended)
         return false;
+    advanceClock(period);
     SendMessageA(DIALOG, WM_TIMER, 1, 0);
     return true;
 }
@@ -302,6 +343,8 @@ std::vector<std::string> debugOutput() { return records().debugOutput; }
 int winsockCleanups() { return records().cleanups; }
 void setDosRoot(const std::string& root) { records().dosRoot = root; }
 void failNextOpen(const std::string& path, char mode) { records().failingOpens[path] = mode; }
+
+void failNextRead(const std::string& path) { records().failingReads.insert(path); }
 
 void failNextWriteAfter(const std::string& path, size_t bytes)
 {
@@ -333,6 +376,7 @@ void resetRecords()
 {
     records() = Records{};
     dialog() = Dialog{};
+    resetClock();
 }
 
 } // namespace platform

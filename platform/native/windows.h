@@ -1,8 +1,9 @@
 // Native stand-in for the part of <windows.h> and the Windows C runtime that the
 // programs use, so that their own sources build and run on Linux under tests.
 // Nothing here is product behaviour: commands are recorded instead of run, DOS
-// paths map under a directory that a test chooses, and clock() counts wall
-// milliseconds since the process started, as the Windows C runtime's does.
+// paths map under a directory that a test chooses, and GetTickCount64, Sleep and
+// clock() (a 32-bit count, as the Windows C runtime's) run on the clock that a test
+// controls (control.h).
 #pragma once
 
 #include <stdint.h>
@@ -17,6 +18,7 @@ typedef int BOOL;
 typedef unsigned char BYTE;
 typedef unsigned short WORD;
 typedef uint32_t DWORD;
+typedef unsigned long long ULONGLONG;
 typedef unsigned int UINT;
 typedef long LONG;
 typedef char* LPSTR;
@@ -40,6 +42,10 @@ typedef struct NativeInstance* HINSTANCE;
 #define HIBYTE(w) ((BYTE)(((w) >> 8) & 0xff))
 #define LOWORD(l) ((WORD)((l) & 0xffff))
 #define HIWORD(l) ((WORD)(((l) >> 16) & 0xffff))
+
+// <windows.h> brings the names of winsock.h along; the programs take the handle of
+// no socket from there.
+#define INVALID_SOCKET (-1)
 
 #define SW_HIDE 0
 #define SW_SHOW 5
@@ -68,6 +74,7 @@ BOOL EndDialog(HWND dialog, INT_PTR result);
 void PostQuitMessage(int exitCode);
 
 void Sleep(DWORD milliseconds);
+ULONGLONG GetTickCount64();
 void OutputDebugStringA(LPCSTR text);
 UINT WinExec(LPCSTR commandLine, UINT show);
 

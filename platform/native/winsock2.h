@@ -13,7 +13,6 @@
 
 typedef int SOCKET;
 typedef unsigned long u_long;
-#define INVALID_SOCKET (-1)
 #define SOCKET_ERROR (-1)
 
 typedef struct WSAData {

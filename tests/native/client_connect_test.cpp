@@ -61,15 +61,12 @@ TEST_F(ConnectSequence, SilentCentralGivesUpAfterOneSecondWithoutProbing)
 {
     ScriptedCentral central(CENTRAL, {});
     ProbeCollector server(SERVER, {40000});
-    long long start = nowMs();
+    ULONGLONG start = GetTickCount64();
     EXPECT_EQ(connectToServer("office"), -1);
-    long long took = nowMs() - start;
-    EXPECT_GE(took, 1000 - CLOCK_GRAIN);
-    EXPECT_LT(took, 2500);
-    central.join();
+    EXPECT_EQ(GetTickCount64() - start, 1000u);
     std::vector<unsigned char> expected = messageBytes(MSG_QUERY);
     memcpy(&expected[14], "office", 6);
-    EXPECT_EQ(central.request, expected);
+    EXPECT_EQ(central.request(), expected);
     EXPECT_TRUE(server.arrivals().empty());
     EXPECT_EQ(mysock, -1);
     EXPECT_TRUE(portIsFree());
@@ -92,11 +89,9 @@ TEST_F(ConnectSequence, BurstsGoToThePortAndItsNeighboursInOrderUntilSevenAreSil
 {
     ScriptedCentral central(CENTRAL, peerAddress(ipOf(SERVER), 40000));
     ProbeCollector server(SERVER, {39998, 39999, 40000, 40001, 40002});
-    long long start = nowMs();
+    ULONGLONG start = GetTickCount64();
     EXPECT_EQ(connectToServer("office"), -1);
-    long long took = nowMs() - start;
-    EXPECT_GE(took, 8000 - CLOCK_GRAIN); // one second for the address, one per burst
-    EXPECT_LT(took, 10000);
+    EXPECT_EQ(GetTickCount64() - start, 8000u); // one second for the address, one per burst
 
     std::vector<Arrival> arrivals = server.arrivals();
     ASSERT_EQ(arrivals.size(), 1u + 7 * 5);
@@ -129,10 +124,9 @@ TEST_F(ConnectSequence, AnswersTheProbesActualSourceAndStartsOpenVpnTowardsIt)
 {
     ScriptedCentral central(CENTRAL, peerAddress(ipOf(SERVER), 40000));
     ProbeCollector server(SERVER, {40000}, 50123); // the server's NAT picked another port
-    long long start = nowMs();
+    ULONGLONG start = GetTickCount64();
     EXPECT_EQ(connectToServer("office"), 0);
-    long long took = nowMs() - start;
-    EXPECT_LT(took, 3500); // found at the end of the first burst
+    EXPECT_EQ(GetTickCount64() - start, 2000u); // found at the end of the first burst
 
     std::vector<Arrival> arrivals = server.arrivals();
     int answers = 0;
@@ -172,8 +166,7 @@ TEST_F(ConnectSequence, HeldPortIsReportedAndNothingIsSent)
     ASSERT_NE(holder, -1);
     ScriptedCentral central(CENTRAL, {});
     EXPECT_EQ(connectToServer("office"), -1);
-    central.join();
-    EXPECT_TRUE(central.request.empty());
+    EXPECT_TRUE(central.request().empty());
     std::vector<std::string> reports = platform::debugOutput();
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_NE(reports[0].find("Assertion failed: mysock != INVALID_SOCKET, file cc.cpp"),
@@ -189,9 +182,8 @@ TEST_F(ConnectSequence, EachRunQueriesItsOwnNameAndRunsDiscoveryAgain)
     }
     ScriptedCentral central(CENTRAL, {});
     connectToServer("short");
-    central.join();
-    ASSERT_EQ(central.request.size(), 36u);
-    EXPECT_STREQ(reinterpret_cast<const char*>(&central.request[14]), "short");
+    ASSERT_EQ(central.request().size(), 36u);
+    EXPECT_STREQ(reinterpret_cast<const char*>(&central.request()[14]), "short");
     EXPECT_EQ(platform::systemCommands().size(), 2u);
 }
 

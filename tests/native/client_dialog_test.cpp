@@ -140,10 +140,9 @@ TEST_F(ClientDialog, LongFieldsAreCutTo18Characters)
     platform::typeText(PASSWORD_FIELD, "ABCDEFGHIJKLMNOPQRSTUVWXY");
     ScriptedCentral central(CENTRAL, {});
     platform::press(CONNECT_BUTTON);
-    central.join();
     EXPECT_EQ(fileContent("unamepass"), "abcdefghijklmnopqr ABCDEFGHIJKLMNOPQR\n");
-    ASSERT_EQ(central.request.size(), 36u);
-    EXPECT_STREQ(reinterpret_cast<const char*>(&central.request[14]), "abcdefghijklmnopqr");
+    ASSERT_EQ(central.request().size(), 36u);
+    EXPECT_STREQ(reinterpret_cast<const char*>(&central.request()[14]), "abcdefghijklmnopqr");
 }
 
 TEST_F(ClientDialog, ConnectWhileWorkingAndDisconnectWhileIdleChangeNothing)

@@ -4,6 +4,7 @@
 
 #include <winsock2.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <sys/stat.h>
@@ -150,12 +151,29 @@ TEST_F(ClientStartup, WriteBackThatFailsMidwayPutsTheEarlierContentBack)
     EXPECT_EQ(hosts(), earlier);
 }
 
-TEST_F(ClientStartup, HostsFileThatExistsButCannotBeReadIsNotReplaced)
+TEST_F(ClientStartup, HostsFileThatCannotBeReadWholeIsLeftAsItIs)
 {
     writeHosts("127.0.0.1 localhost\n");
     platform::failNextOpen(SYSTEM_HOSTS_FILE, 'r');
     addHostsEntry();
     EXPECT_EQ(hosts(), "127.0.0.1 localhost\n");
+
+    // A read error after the open, with a "not found" left in errno from before.
+    platform::failNextRead(SYSTEM_HOSTS_FILE);
+    errno = ENOENT;
+    addHostsEntry();
+    EXPECT_EQ(hosts(), "127.0.0.1 localhost\n");
+
+    // A text read stops at a Ctrl-Z: what follows it must not be lost.
+    std::string withCtrlZ = "127.0.0.1 localhost\n\x1A\n192.168.1.1 router\n";
+    writeHosts(withCtrlZ);
+    addHostsEntry();
+    EXPECT_EQ(hosts(), withCtrlZ);
+
+    // As the very last byte it ends the file, as in old DOS files: nothing follows it.
+    writeHosts("127.0.0.1 localhost\n\x1A");
+    addHostsEntry();
+    EXPECT_EQ(hosts(), "127.0.0.1 localhost\n10.8.0.1         Server\n");
 }
 
 } // namespace

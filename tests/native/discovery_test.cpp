@@ -14,11 +14,13 @@ struct Discovery : ::testing::Test {
     ScopedWorkDir dir;
     void SetUp() override { platform::resetRecords(); }
 
-    // Makes the next ping write this output to the file it is redirected to.
-    static void pingPrints(const std::string& output)
+    // Makes the next ping write this output to the file it is redirected to, and
+    // a ping asked for IPv4 (-4) the other one.
+    static void pingPrints(const std::string& output, const std::string& asIPv4 = "")
     {
-        platform::scriptSystem([output](const std::string&) {
-            std::ofstream("log") << output;
+        platform::scriptSystem([output, asIPv4](const std::string& command) {
+            bool minus4 = command.find(" -4 ") != std::string::npos;
+            std::ofstream("log") << (minus4 ? asIPv4 : output);
             return 0;
         });
     }
@@ -58,6 +60,29 @@ TEST_F(Discovery, EachRunTakesTheNewAddressAndAFailureLeavesZero)
     findCentralServer();
     EXPECT_EQ(centralIp, 0u);
     EXPECT_EQ(platform::systemCommands().size(), 2u);
+}
+
+TEST_F(Discovery, NameAnnouncedByItsIPv6AddressIsAskedForAgainAsIPv4)
+{
+    pingPrints("\nPinging host [2001:db8::1] with 32 bytes of data:\n",
+               "\nPinging host [5.6.7.8] with 32 bytes of data:\n");
+    findCentralServer();
+    EXPECT_EQ(centralIp, 0x05060708u);
+    EXPECT_EQ(platform::systemCommands(),
+              (std::vector<std::string>{"ping -n 1 " CENTRAL_HOST " > log",
+                                        "ping -4 -n 1 " CENTRAL_HOST " > log"}));
+
+    // A ping that cannot resolve the name at all announces no address: no second ask.
+    pingPrints("Ping request could not find host " CENTRAL_HOST ".\n");
+    findCentralServer();
+    EXPECT_EQ(platform::systemCommands().size(), 3u);
+
+    // Wine's ping takes no -4 and prints its usage: nothing found.
+    pingPrints("\nPinging host [::1] with 32 bytes of data:\n",
+               "Usage: ping [-n count] [-w timeout] target_name\n");
+    findCentralServer();
+    EXPECT_EQ(centralIp, 0u);
+    EXPECT_EQ(platform::systemCommands().size(), 5u);
 }
 
 TEST_F(Discovery, NoUsableAddressGivesZero)

@@ -30,16 +30,32 @@ std::vector<unsigned char> query(const char* name)
     return bytes;
 }
 
+// The client's side of a punch: it answers the first probe that reaches it.
+std::thread answerFirstProbe(Party& client)
+{
+    return std::thread([&client] {
+        uint32_t ip = 0;
+        uint16_t port = 0;
+        std::vector<unsigned char> got;
+        while (!(got = client.receive(2000, &ip, &port)).empty() && got[0] != MSG_PUNCH) {
+        }
+        client.sendTo(messageBytes(MSG_PUNCH), dottedOf(ip), port);
+    });
+}
+
 struct ServerWithCentral : ::testing::Test {
     std::unique_ptr<CentralProcess> central;
     void SetUp() override
     {
         platform::resetRecords();
+        platform::useRealClock(); // central answers in its own time
         addLocalAddress(CENTRAL);
         addLocalAddress(CLIENT);
         central = std::make_unique<CentralProcess>(std::vector<std::string>{"--bind", CENTRAL});
         centralIp = ipOf(CENTRAL);
         strcpy(computerName, "PC01");
+        centralSilent = false;
+        requestKept = false;
         punchSocket = -1;
     }
     void TearDown() override
@@ -100,14 +116,7 @@ TEST_F(ServerWithCentral, RequestIsFoundPunchedAndItsCopyDroppedWhilePunching)
     EXPECT_EQ(receivedMessage().peerPort, 40000);
     // The client answers the server's first probe; the request's copy is queued in
     // front of that probe and is dropped on the way to it.
-    std::thread clientSide([&] {
-        uint32_t ip = 0;
-        uint16_t port = 0;
-        std::vector<unsigned char> got;
-        while (!(got = client.receive(2000, &ip, &port)).empty() && got[0] != MSG_PUNCH) {
-        }
-        client.sendTo(messageBytes(MSG_PUNCH), dottedOf(ip), port);
-    });
+    std::thread clientSide = answerFirstProbe(client);
     EXPECT_EQ(punchToClient(), 0);
     clientSide.join();
     EXPECT_EQ(punchSocket, -1);
@@ -115,6 +124,30 @@ TEST_F(ServerWithCentral, RequestIsFoundPunchedAndItsCopyDroppedWhilePunching)
     // After the tunnel the server comes back and refreshes its own name.
     EXPECT_EQ(connectOnce("office"), 1);
     EXPECT_TRUE(central->waitForLog("refresh"));
+}
+
+TEST_F(ServerWithCentral, RequestThatComesWhileRegisteringIsKeptAndPunched)
+{
+    EXPECT_EQ(connectOnce("office"), 1);
+    EXPECT_FALSE(requestArrived()); // drops the copy of MSG_REGISTERED
+
+    // The server registers again, as it does every 33 s, and a client asks right
+    // then: the request and its copy are queued ahead of central's answer.
+    ASSERT_EQ(openPunchSocket(), 0);
+    drainMessages();
+    Party client(CLIENT, 40000);
+    client.sendTo(query("office"), CENTRAL, CENTRAL_PORT);
+    for (int copy = 0; copy < 2; ++copy)
+        ASSERT_EQ(client.receive(2000).at(0), MSG_PEER_ADDRESS) << "copy " << copy;
+    EXPECT_EQ(registerName("office"), 1);
+
+    // The next request check has that client, and the punch reaches it.
+    ASSERT_TRUE(requestArrived());
+    EXPECT_EQ(clientRequest.peerIp, ipOf(CLIENT));
+    EXPECT_EQ(clientRequest.peerPort, 40000);
+    std::thread clientSide = answerFirstProbe(client);
+    EXPECT_EQ(punchToClient(), 0);
+    clientSide.join();
 }
 
 } // namespace

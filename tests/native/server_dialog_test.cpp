@@ -12,6 +12,7 @@
 #include "rendezvous/discovery.h"
 #include "rendezvous/message.h"
 #include "server/control.h"
+#include "server/punch.h"
 #include "server/register.h"
 #include "shell/resource.h"
 #include "support/net.h"
@@ -66,10 +67,15 @@ struct ServerDialog : ::testing::Test {
         probeSocket = punchSocket = -1;
         peerTunnelIp = ipOf(CLIENT_TUNNEL_ADDRESS);
         strcpy(computerName, "PC01");
+        centralSilent = requestKept = false;
         addLocalAddress(CENTRAL);
         addLocalAddress(CLIENT);
         addLocalAddress(CLIENT_TUNNEL_ADDRESS);
         centralIp = ipOf(CENTRAL);
+        platform::scriptSystem([](const std::string&) {
+            std::ofstream("log") << "\nPinging central [1.2.3.4] with 32 bytes of data:\n";
+            return 0;
+        });
         central = std::make_unique<LoopingCentral>(CENTRAL);
         clientTunnel = std::make_unique<Party>(CLIENT_TUNNEL_ADDRESS, PROBE_PORT);
         platform::openDialog(controlDialogProc);
@@ -142,16 +148,16 @@ TEST_F(ServerDialog, RegisteredServerWaitsAndConnectWhileWaitingChangesNothing)
     EXPECT_EQ(fileContent("unamepass"), "office secret\n");
     connectAs("other", "words");
     EXPECT_EQ(fileContent("unamepass"), "office secret\n");
-    EXPECT_EQ(central->registrations, 1);
+    EXPECT_EQ(central->registrations(), 1);
 }
 
 TEST_F(ServerDialog, TheThirtySecondTickWithoutRequestRegistersAgain)
 {
     connectAs("office", "secret");
     ticks(31);
-    EXPECT_EQ(central->registrations, 1);
+    EXPECT_EQ(central->registrations(), 1);
     ticks(1);
-    EXPECT_EQ(central->registrations, 2);
+    EXPECT_EQ(central->registrations(), 2);
     EXPECT_EQ(shown("WAIT FOR REQUEST"), 2);
     EXPECT_EQ(active, 1);
     EXPECT_EQ(requestWait, 0);
@@ -166,9 +172,25 @@ TEST_F(ServerDialog, SilentCentralIsRetriedEveryTenSeconds)
     central->answer = MSG_REGISTERED;
     ticks(1);
     EXPECT_EQ(platform::itemText(HEARTBEAT_FIELD), "0"); // the heartbeat moves on this timer too
-    EXPECT_EQ(central->registrations, 2);
+    EXPECT_EQ(central->registrations(), 2);
     EXPECT_EQ(platform::itemText(STATUS_LINE), "WAIT FOR REQUEST");
     EXPECT_EQ(platform::timerPeriod(), 1000u);
+}
+
+TEST_F(ServerDialog, CentralWhoseAddressMovedIsResolvedAgainAfterATimeout)
+{
+    // Start-up resolved the central host's name to an address it has left since.
+    addLocalAddress("1.2.3.5");
+    centralIp = ipOf("1.2.3.5");
+    connectAs("office", "secret");
+    EXPECT_EQ(platform::itemText(STATUS_LINE), "CENTRAL TIMEOUT");
+    EXPECT_TRUE(platform::systemCommands().empty());
+    ticks(1); // the retry resolves the name again, which now names central's address
+    EXPECT_EQ(platform::systemCommands().size(), 1u);
+    EXPECT_EQ(platform::itemText(STATUS_LINE), "WAIT FOR REQUEST");
+    ticks(32); // a registration that follows an answer needs no new lookup
+    EXPECT_EQ(central->registrations(), 2);
+    EXPECT_EQ(platform::systemCommands().size(), 1u);
 }
 
 TEST_F(ServerDialog, RefusedNameStopsButARunningTimerStillSendsOneMoreConnect)
@@ -185,7 +207,7 @@ TEST_F(ServerDialog, RefusedNameStopsButARunningTimerStillSendsOneMoreConnect)
     connectAs("office", "secret");
     EXPECT_EQ(platform::timerPeriod(), 10000u);
     ticks(1); // the timer fires once more: killed, and one more Connect
-    EXPECT_EQ(central->registrations, 4);
+    EXPECT_EQ(central->registrations(), 4);
     EXPECT_EQ(platform::timerPeriod(), 0u);
 }
 
@@ -208,7 +230,7 @@ TEST_F(ServerDialog, FailedPunchRegistersAgain)
     central->requestFrom(ipOf(CLIENT), 40000); // a client that never probes
     ticks(1);
     EXPECT_EQ(shown("REQUEST FROM CLIENT"), 1);
-    EXPECT_EQ(central->registrations, 2);
+    EXPECT_EQ(central->registrations(), 2);
     EXPECT_EQ(platform::itemText(STATUS_LINE), "WAIT FOR REQUEST");
     EXPECT_EQ(requested, 0);
     EXPECT_EQ(started("openvpn server.ovpn"), 0);
@@ -250,7 +272,7 @@ TEST_F(ServerDialog, MissingBeatsBlankTheLineRecoverAndAtSevenBreakTheTunnel)
     EXPECT_EQ(started("tskill openvpn"), 1);
     EXPECT_EQ(active, 0);
     ticks(1); // about a second later the name is registered again
-    EXPECT_EQ(central->registrations, 2);
+    EXPECT_EQ(central->registrations(), 2);
     EXPECT_EQ(platform::itemText(STATUS_LINE), "WAIT FOR REQUEST");
 
     // The next tunnel finds the probe socket open: its first answer connects at once.

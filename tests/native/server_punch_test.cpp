@@ -22,6 +22,7 @@ struct Punching : ::testing::Test {
     void SetUp() override
     {
         platform::resetRecords();
+        requestKept = false;
         addLocalAddress(CENTRAL);
         addLocalAddress(CLIENT);
         central = std::make_unique<Party>(CENTRAL, CENTRAL_PORT);
@@ -58,11 +59,9 @@ TEST_F(Punching, SevenSilentBurstsToThePortAndItsNeighboursKeepTheSocket)
     ProbeCollector client(CLIENT, {39998, 39999, 40000, 40001, 40002});
     requestFor(40000);
     ASSERT_TRUE(requestArrived());
-    long long start = nowMs();
+    ULONGLONG start = GetTickCount64();
     EXPECT_EQ(punchToClient(), -1);
-    long long took = nowMs() - start;
-    EXPECT_GE(took, 7000 - CLOCK_GRAIN);
-    EXPECT_LT(took, 8500);
+    EXPECT_EQ(GetTickCount64() - start, 7000u);
     std::vector<Arrival> arrivals = client.arrivals();
     ASSERT_EQ(arrivals.size(), 35u);
     for (size_t i = 0; i < arrivals.size(); ++i) {
@@ -83,11 +82,9 @@ TEST_F(Punching, QueuedClientProbeEndsTheFirstBurstAndIsAnsweredWhereItCameFrom)
     requestFor(40000);
     ASSERT_TRUE(requestArrived());
     clientNat.sendTo(messageBytes(MSG_PUNCH), "127.0.0.1", PUNCH_PORT);
-    long long start = nowMs();
+    ULONGLONG start = GetTickCount64();
     EXPECT_EQ(punchToClient(), 0);
-    long long took = nowMs() - start;
-    EXPECT_GE(took, 1000 - CLOCK_GRAIN);
-    EXPECT_LT(took, 1900);
+    EXPECT_EQ(GetTickCount64() - start, 1000u);
     EXPECT_EQ(client.arrivals().size(), 1u); // burst 1 only
     for (int i = 0; i < 4; ++i)
         EXPECT_EQ(clientNat.receive(1000).size(), 52u) << "answer " << i;
@@ -104,12 +101,8 @@ TEST_F(Punching, AnyStrayProbeEndsThePunchingAndPortZeroIsSkipped)
     Party stranger("127.0.0.1", 777);
     requestFor(1);
     ASSERT_TRUE(requestArrived());
-    std::thread late([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-        stranger.sendTo(messageBytes(MSG_PUNCH), "127.0.0.1", PUNCH_PORT);
-    });
+    Later late(1500, [&] { stranger.sendTo(messageBytes(MSG_PUNCH), "127.0.0.1", PUNCH_PORT); });
     EXPECT_EQ(punchToClient(), 0);
-    late.join();
     std::vector<Arrival> arrivals = client.arrivals();
     ASSERT_EQ(arrivals.size(), 8u); // two bursts of four: port 0 is skipped
     const uint16_t burst[] = {65535, 1, 2, 3};

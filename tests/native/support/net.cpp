@@ -1,5 +1,7 @@
 #include "support/net.h"
 
+#include "control.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -7,7 +9,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <climits>
 #include <cstring>
 #include <filesystem>
@@ -60,9 +61,7 @@ Party::Party(const std::string& address, uint16_t port)
 {
     fd_ = socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in a = addressOf(address, port);
-    int on = 1;
-    if (fd_ < 0 || setsockopt(fd_, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) != 0 ||
-        bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+    if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
         throw std::runtime_error("cannot bind test party " + address + ":" +
                                  std::to_string(port));
 }
@@ -84,36 +83,15 @@ void Party::sendTo(const std::vector<unsigned char>& bytes, const std::string& a
 std::vector<unsigned char> Party::receive(int timeoutMs, uint32_t* fromIp,
                                           uint16_t* fromPort) const
 {
-    long long ignored;
-    return receiveStamped(timeoutMs, ignored, fromIp, fromPort);
-}
-
-std::vector<unsigned char> Party::receiveStamped(int timeoutMs, long long& arrivalNs,
-                                                 uint32_t* fromIp, uint16_t* fromPort) const
-{
     pollfd p{fd_, POLLIN, 0};
-    if (poll(&p, 1, timeoutMs) <= 0)
+    if (poll(&p, 1, platform::usesRealClock() ? timeoutMs : 0) <= 0)
         return {};
     std::vector<unsigned char> bytes(65536);
     sockaddr_in from{};
-    iovec io{bytes.data(), bytes.size()};
-    char control[CMSG_SPACE(sizeof(timespec))];
-    msghdr message{};
-    message.msg_name = &from;
-    message.msg_namelen = sizeof from;
-    message.msg_iov = &io;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    ssize_t n = recvmsg(fd_, &message, 0);
+    socklen_t fromSize = sizeof from;
+    ssize_t n = recvfrom(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&from),
+                         &fromSize);
     bytes.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    arrivalNs = 0;
-    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c; c = CMSG_NXTHDR(&message, c))
-        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
-            timespec t;
-            memcpy(&t, CMSG_DATA(c), sizeof t);
-            arrivalNs = t.tv_sec * 1000000000LL + t.tv_nsec;
-        }
     if (fromIp)
         *fromIp = ntohl(from.sin_addr.s_addr);
     if (fromPort)
@@ -131,13 +109,6 @@ std::vector<unsigned char> messageBytes(int32_t type, int32_t magic, uint32_t pe
     memcpy(&bytes[12], &peerPort, 2);
     bytes.resize(size);
     return bytes;
-}
-
-long long nowMs()
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
 }
 
 ScopedWorkDir::ScopedWorkDir()

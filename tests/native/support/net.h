@@ -23,14 +23,11 @@ public:
 
     void sendTo(const std::vector<unsigned char>& bytes, const std::string& address,
                 uint16_t port) const;
-    // The next datagram, or an empty vector after the timeout. Sets from/fromPort.
+    // The next datagram, or an empty vector: on the test clock, where everything
+    // sent has arrived, at once; on the real clock after up to timeoutMs. Sets
+    // fromIp/fromPort.
     std::vector<unsigned char> receive(int timeoutMs, uint32_t* fromIp = nullptr,
                                        uint16_t* fromPort = nullptr) const;
-    // Like receive, with the kernel's arrival time in nanoseconds, so that the
-    // order of datagrams across several parties can be told.
-    std::vector<unsigned char> receiveStamped(int timeoutMs, long long& arrivalNs,
-                                              uint32_t* fromIp = nullptr,
-                                              uint16_t* fromPort = nullptr) const;
     int fd() const { return fd_; }
 
 private:
@@ -41,12 +38,6 @@ private:
 std::vector<unsigned char> messageBytes(int32_t type, int32_t magic = 12345,
                                         uint32_t peerIp = 0, uint16_t peerPort = 0,
                                         size_t size = 36);
-
-// Wall milliseconds on a clock of the test's own. It and the process clock that
-// the programs wait on each count whole milliseconds, so a wait of n seconds
-// can measure up to CLOCK_GRAIN short of n x 1000 here.
-long long nowMs();
-const long long CLOCK_GRAIN = 5;
 
 // Makes a fresh directory and enters it; leaves and removes it at the end.
 class ScopedWorkDir {

@@ -1,34 +1,57 @@
-// Parties played by threads of the test: a central server and the other side's
-// public address while it punches.
+// Parties played by the test: a central server and the other side's public address
+// while it punches. They act on the test clock: at each of its moves (the program's
+// waits, a timer tick) they take in what has arrived and answer when their moment
+// has come, in the program's own thread.
 #pragma once
 
-#include <atomic>
-#include <map>
+#include <stdint.h>
+
+#include <functional>
 #include <memory>
-#include <thread>
+#include <set>
 
 #include "support/net.h"
 
-// Plays the central server at an address: takes the first datagram (the query or
-// registration), waits delayMs and sends the reply (if any) to its source. Then it
-// counts what else arrives for watchMs.
+// Does something once, when the test clock has moved on by delayMs.
+class Later {
+public:
+    Later(int delayMs, std::function<void()> action);
+    ~Later();
+    Later(const Later&) = delete;
+    Later& operator=(const Later&) = delete;
+
+private:
+    int listener_;
+};
+
+// Plays the central server at an address: the first datagram that arrives there
+// (the query or registration) is answered by `reply` (if any), delayMs later, at
+// its source. Whatever arrives after it is counted.
 class ScriptedCentral {
 public:
     ScriptedCentral(const std::string& address, std::vector<unsigned char> reply,
-                    int delayMs = 0, int watchMs = 0);
+                    int delayMs = 0);
     ~ScriptedCentral();
     ScriptedCentral(const ScriptedCentral&) = delete;
     ScriptedCentral& operator=(const ScriptedCentral&) = delete;
 
-    // Waits for the thread; afterwards `request` holds what arrived first.
-    void join();
-    std::vector<unsigned char> request;
-    // Datagrams that arrived after the first, while watching.
-    int later = 0;
+    // What arrived first; empty when nothing did.
+    const std::vector<unsigned char>& request();
+    // Datagrams that arrived after the first.
+    int later();
 
 private:
+    void look();
     Party party_;
-    std::thread thread_;
+    std::vector<unsigned char> reply_;
+    int delayMs_;
+    std::vector<unsigned char> request_;
+    uint32_t fromIp_ = 0;
+    uint16_t fromPort_ = 0;
+    uint64_t replyAt_ = 0;
+    bool replied_ = false;
+    int later_ = 0;
+    int listener_;
 };
 
 std::string dottedOf(uint32_t ip);
@@ -38,12 +61,12 @@ struct Arrival {
     uint16_t port;    // where it arrived
     uint16_t srcPort; // where it came from
     std::vector<unsigned char> bytes;
-    long long ns; // kernel arrival time
 };
 
-// Plays the other side's public address while it punches: listens on the given
-// ports of an address and records every datagram with its arrival time. When
-// answerFrom is set, the first datagram is answered by one MSG_PUNCH of
+// Plays the other side's public address while it punches: records every datagram
+// that arrives at the given ports of an address (and at answerFrom), in the order of
+// arrival. One packet socket on lo sees them all, so that order holds across ports.
+// When answerFrom is set, the first datagram is answered by one MSG_PUNCH of
 // answerSize bytes, sent from that port to the datagram's source.
 class ProbeCollector {
 public:
@@ -53,16 +76,21 @@ public:
     ProbeCollector(const ProbeCollector&) = delete;
     ProbeCollector& operator=(const ProbeCollector&) = delete;
 
-    // Stops listening and gives everything taken in, in order of arrival.
+    // Everything taken in, in order of arrival.
     std::vector<Arrival> arrivals();
 
 private:
-    void collect(uint16_t answerFrom, size_t answerSize);
-    void stop();
-    std::map<uint16_t, std::unique_ptr<Party>> parties_;
+    void look();
+    bool isArrival(const unsigned char* packet, size_t size, Arrival& arrival,
+                   uint32_t& srcIp) const;
+    uint32_t address_;
+    std::set<uint16_t> ports_;
+    int capture_;
+    std::unique_ptr<Party> answering_;
+    size_t answerSize_;
+    bool answered_ = false;
     std::vector<Arrival> arrivals_;
-    std::atomic<bool> done_{false};
-    std::thread thread_;
+    int listener_;
 };
 
 // Plays the central server for a server program over many rounds: answers every
@@ -75,15 +103,16 @@ public:
     LoopingCentral(const LoopingCentral&) = delete;
     LoopingCentral& operator=(const LoopingCentral&) = delete;
 
-    std::atomic<int> answer{2};
-    std::atomic<int> registrations{0};
+    int answer = 2;
+    int registrations();
     // Sends MSG_PEER_ADDRESS naming the client to the last registered server.
     void requestFrom(uint32_t clientIp, uint16_t clientPort);
 
 private:
+    void look();
     Party party_;
-    std::atomic<uint32_t> serverIp_{0};
-    std::atomic<uint16_t> serverPort_{0};
-    std::atomic<bool> done_{false};
-    std::thread thread_;
+    uint32_t serverIp_ = 0;
+    uint16_t serverPort_ = 0;
+    int registrations_ = 0;
+    int listener_;
 };

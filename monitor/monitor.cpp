@@ -1,7 +1,5 @@
 #include "monitor.h"
 
-#include <winsock2.h>
-
 #include <cstdio>
 
 #include "shell/resource.h"
@@ -28,7 +26,6 @@ bool openProbeSocket(int& probeSocket)
     probeSocket = udpOpenTunnel();
     if (probeSocket == -1)
         return false;
-    u_long nonBlocking = 1;
-    ioctlsocket(static_cast<SOCKET>(probeSocket), FIONBIO, &nonBlocking);
+    udpNonBlocking(probeSocket);
     return true;
 }

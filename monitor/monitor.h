@@ -2,7 +2,7 @@
 // text at once, count the heartbeat, and open the probe socket on the tunnel.
 #pragma once
 
-#include <winsock2.h> // before windows.h, which it includes
+#include <windows.h>
 
 // Sets the status line and paints it at once: while the program busy-waits the
 // dialog handles no messages, so a text left to the next paint would not show.
