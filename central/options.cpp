@@ -78,7 +78,7 @@ Parsed parseOptions(int argc, char** argv, Options& options, std::string& error)
             {"--max-names", 1, 100000000}, {"--peer-interval", 0, 3600000},
             {"--source-rate", 0, 1000000}, {"--repeat-delay", 0, 900},
             {"--stats-interval", 0, 86400},   {"--relay-after", 0, 7000},
-            {"--max-relays", 1, 1000000},     {"--relay-rate", 0, 1000000000},
+            {"--max-relays", 1, 100000},      {"--relay-rate", 0, 1000000000},
             {"--relay-idle", 1, 86400},
         };
         bool known = option == "--bind";
