@@ -6,7 +6,7 @@ CMAKE_ARGS ?=
 
 .PHONY: all native windows deps check-deps check check-native check-wine bench-central clean \
         dist check-kits lab-selftest lab-test-doubles lab-compare lab-compare-check demo \
-        check-lab bench-lab bench-loss bench-cycle kits deb check-deb
+        check-lab bench-lab bench-loss bench-cycle bench-relay kits deb check-deb
 
 all: native windows
 
@@ -74,8 +74,17 @@ bench-cycle: windows $(NATIVE)/CMakeCache.txt
 	cmake --build $(NATIVE) --target central -j $(JOBS)
 	lab/bench-cycle $(CYCLE_ATTEMPTS)
 
-# central's benchmark against a plain UDP echo server, and its memory per name
-# (not part of check; needs root for its private network namespace).
+# Throughput of a tunnel through central's relay against the direct one, both ways,
+# with iperf3 in the lab (not part of check; root): ROUNDS of both, RELAY_SECONDS each.
+ROUNDS ?= 3
+RELAY_SECONDS ?= 10
+bench-relay: windows $(NATIVE)/CMakeCache.txt
+	cmake --build $(NATIVE) --target central -j $(JOBS)
+	lab/bench-relay $(ROUNDS) $(RELAY_SECONDS)
+
+# central's benchmark against a plain UDP echo server: requests, datagrams passed on
+# through relays, and its memory per name (not part of check; needs root for its
+# private network namespace).
 bench-central:
 	central/bench/run
 

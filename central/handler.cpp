@@ -4,20 +4,35 @@ namespace central {
 
 Handler::Handler(const Settings &settings, EventLog &log)
     : settings_(settings), log_(log), registry_(settings.expiryMs, settings.maxNames),
-      sourceLimit_(settings.sourceRate, settings.maxSources) {}
+      sourceLimit_(settings.sourceRate, settings.maxSources), relays_(settings.maxRelays, settings.relayRate) {}
 
-void Handler::handle(const uint8_t *data, size_t size, Endpoint from, int64_t now,
-                     std::vector<Answer> &answers) {
+namespace {
+
+std::string pair(const Relay &relay) {
+    return "name=" + relay.name.text() + " client=" + format(relay.client) + " server=" + format(relay.server);
+}
+
+} // namespace
+
+Endpoint Handler::handle(const uint8_t *data, size_t size, Endpoint from, int64_t now,
+                         std::vector<Answer> &answers) {
     ++counters_.received;
     Request request;
     Fault fault = from.ip == 0 || from.port == 0 ? Fault::BadSource : parse(data, size, request);
+    Relay *relay = relays_.holding(from);
     if (fault != Fault::None) {
+        // From a half of an offered pair, whatever is not a request is relay traffic:
+        // the probes that take the offer, then OpenVPN.
+        if (relay && relay->offered) return pass(*relay, from, size, now);
         ++counters_.malformed;
         if (log_.events())
             log_.drop(now, "datagram dropped: " + std::string(describe(fault)) + " (" + std::to_string(size) +
                                " bytes from " + format(from) + ")");
-        return;
+        return {};
     }
+    // A request from a half of a pair: the program there is back at its rendezvous (a
+    // server registering after its tunnel, a client asking anew), so the relay is over.
+    if (relay) endRelay(*relay, from == relay->server ? "request from the server" : "request from the client");
     auto verdict = sourceLimit_.admit(from.ip, now);
     if (verdict != SourceLimit::Verdict::Allowed) {
         ++counters_.sourceLimited;
@@ -26,12 +41,13 @@ void Handler::handle(const uint8_t *data, size_t size, Endpoint from, int64_t no
                                (verdict == SourceLimit::Verdict::OverRate ? "source rate limited"
                                                                           : "too many sources this second") +
                                " (from " + format(from) + ")");
-        return;
+        return {};
     }
     if (request.type == MSG_REGISTER)
         enroll(request, from, now, answers);
     else
         query(request, from, now, answers);
+    return {};
 }
 
 void Handler::enroll(const Request &request, Endpoint from, int64_t now, std::vector<Answer> &answers) {
@@ -90,6 +106,69 @@ void Handler::query(const Request &request, Endpoint from, int64_t now, std::vec
                    " server=" + format(entry->address));
     answers.push_back(makeAnswer(MSG_PEER_ADDRESS, request.name, from, entry->address));
     answers.push_back(makeAnswer(MSG_PEER_ADDRESS, request.name, entry->address, from));
+    if (settings_.relayAfterMs > 0) openRelay(request.name, from, entry->address, now);
+}
+
+void Handler::openRelay(const Name &name, Endpoint client, Endpoint server, int64_t now) {
+    if (client == server) return; // a server asking for its own name: nothing to pass between
+    auto outcome = relays_.open(name, client, server, now + settings_.relayAfterMs,
+                                [&](const Relay &old) { ended(old, "replaced by a new pair"); });
+    if (outcome == RelayTable::Opened::Busy) {
+        ++counters_.relayBusy;
+        if (log_.events())
+            log_.drop(now, "relay not offered: an address is in a relay in use name=" + name.text() +
+                               " client=" + format(client) + " server=" + format(server));
+    } else if (outcome == RelayTable::Opened::Full) {
+        ++counters_.relayFull;
+        if (log_.events())
+            log_.drop(now, "relay not offered: table full (" + std::to_string(relays_.size()) +
+                               " relays) name=" + name.text() + " client=" + format(client) +
+                               " server=" + format(server));
+    }
+}
+
+void Handler::offerRelays(int64_t now, std::vector<Answer> &answers) {
+    relays_.offerDue(now, [&](Relay &relay) {
+        ++counters_.relayOffered;
+        if (log_.events()) log_.event("relay offered " + pair(relay));
+        answers.push_back(makeAnswer(MSG_PUNCH, relay.name, relay.client));
+        answers.push_back(makeAnswer(MSG_PUNCH, relay.name, relay.server));
+    });
+}
+
+Endpoint Handler::pass(Relay &relay, Endpoint from, size_t size, int64_t now) {
+    if (!relays_.admit(relay, size, now)) {
+        ++relay.limited;
+        ++counters_.relayLimited;
+        if (log_.events())
+            log_.drop(now, "relay datagram dropped: over the rate cap (" + std::to_string(size) + " bytes from " +
+                               format(from) + ")");
+        return {};
+    }
+    if (!relay.inUse()) {
+        ++counters_.relayUsed;
+        if (log_.events())
+            log_.event("relay in use " + pair(relay) + " (first datagram from the " +
+                       (from == relay.client ? "client" : "server") + ")");
+    }
+    ++relay.datagrams;
+    relay.bytes += size;
+    relay.lastAt = now;
+    ++counters_.relayed;
+    counters_.relayedBytes += size;
+    return relay.peerOf(from);
+}
+
+void Handler::ended(const Relay &relay, const char *why) {
+    ++counters_.relayEnded;
+    if (log_.events())
+        log_.event("relay ended " + pair(relay) + " (" + why + ") datagrams=" + std::to_string(relay.datagrams) +
+                   " bytes=" + std::to_string(relay.bytes) + " limited=" + std::to_string(relay.limited));
+}
+
+void Handler::endRelay(const Relay &relay, const char *why) {
+    ended(relay, why);
+    relays_.end(relay);
 }
 
 void Handler::expire(int64_t now) {
@@ -99,6 +178,8 @@ void Handler::expire(int64_t now) {
             log_.event("expired name=" + name.text() + " computer=" + entry.computerName.text() + " at " +
                        format(entry.address));
     });
+    relays_.expire(now, settings_.relayIdleMs, RELAY_UNTAKEN_MS,
+                   [&](const Relay &relay, const char *why) { ended(relay, why); });
 }
 
 std::string Handler::summary() const {
@@ -109,7 +190,12 @@ std::string Handler::summary() const {
            " expired=" + std::to_string(c.expired) + " answered=" + std::to_string(c.answered) +
            " unknown_name=" + std::to_string(c.unknownName) +
            " name_limited=" + std::to_string(c.nameLimited) +
-           " source_limited=" + std::to_string(c.sourceLimited) + " malformed=" + std::to_string(c.malformed);
+           " source_limited=" + std::to_string(c.sourceLimited) + " malformed=" + std::to_string(c.malformed) +
+           " relays=" + std::to_string(relays_.size()) + " relay_offered=" + std::to_string(c.relayOffered) +
+           " relay_used=" + std::to_string(c.relayUsed) + " relay_ended=" + std::to_string(c.relayEnded) +
+           " relay_full=" + std::to_string(c.relayFull) + " relay_busy=" + std::to_string(c.relayBusy) +
+           " relayed=" + std::to_string(c.relayed) + " relayed_bytes=" + std::to_string(c.relayedBytes) +
+           " relay_limited=" + std::to_string(c.relayLimited);
 }
 
 } // namespace central

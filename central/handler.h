@@ -1,6 +1,7 @@
 // What central does with one datagram: check it, register or look up the name,
-// and say what to send. No sockets and no clock of its own (the caller passes
-// the time in ms), so the same code serves the service, the tests and the fuzzer.
+// or pass it on through a relay, and say what to send. No sockets and no clock of
+// its own (the caller passes the time in ms), so the same code serves the
+// service, the tests and the fuzzer.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include "central/log.h"
 #include "central/record.h"
 #include "central/registry.h"
+#include "central/relay.h"
 
 namespace central {
 
@@ -20,7 +22,15 @@ struct Settings {
     int64_t peerIntervalMs = 2000;   // at most one MSG_PEER_ADDRESS pair per name this often
     unsigned sourceRate = 20;        // requests per second per source address; 0: no limit
     size_t maxSources = 65536;       // source addresses tracked per second
+    int64_t relayAfterMs = 2500;     // a relay is offered this long after a query is answered; 0: never
+    size_t maxRelays = 100;          // relays at once; pairs past it get no offer
+    uint64_t relayRate = 500000;     // bytes per second through one relay, both ways together; 0: no cap
+    int64_t relayIdleMs = 60000;     // a relay that passed nothing on for this long ends
 };
+
+// A relay offer that nothing came back to within this long was not taken: by then
+// both sides have either punched through or given up.
+constexpr int64_t RELAY_UNTAKEN_MS = 10000;
 
 struct Counters {
     uint64_t received = 0;
@@ -34,30 +44,51 @@ struct Counters {
     uint64_t nameLimited = 0;   // queries refused: the name was sent a peer address too recently
     uint64_t sourceLimited = 0; // requests refused: their source asked too often
     uint64_t malformed = 0;     // datagrams dropped by the checks
+    uint64_t relayOffered = 0;
+    uint64_t relayUsed = 0;     // relays that passed on at least one datagram
+    uint64_t relayEnded = 0;
+    uint64_t relayFull = 0;     // pairs not offered a relay: the table was full
+    uint64_t relayBusy = 0;     // pairs not offered a relay: an address was in a relay in use
+    uint64_t relayed = 0;       // datagrams passed on
+    uint64_t relayedBytes = 0;
+    uint64_t relayLimited = 0;  // datagrams dropped by a relay's rate cap
 };
 
 class Handler {
 public:
     Handler(const Settings& settings, EventLog& log);
 
-    // Handles one datagram from `from`; what to send is appended to answers.
-    void handle(const uint8_t* data, size_t size, Endpoint from, int64_t now, std::vector<Answer>& answers);
+    // Handles one datagram from `from`; what to send is appended to answers. Returns
+    // where to pass the datagram itself on, unchanged, when it is relay traffic (the
+    // other half of its pair), else an endpoint with address 0.
+    Endpoint handle(const uint8_t* data, size_t size, Endpoint from, int64_t now, std::vector<Answer>& answers);
 
-    // Removes registrations that have lapsed by now.
+    // Appends the relay offers due by now (a MSG_PUNCH to each half of the pair).
+    void offerRelays(int64_t now, std::vector<Answer>& answers);
+    // When offerRelays next has something to send (ms), or -1.
+    int64_t nextOfferAt() const { return relays_.nextOfferAt(); }
+
+    // Removes registrations that have lapsed by now, and relays that ended.
     void expire(int64_t now);
 
     const Counters& counters() const { return counters_; }
     size_t names() const { return registry_.size(); }
+    size_t relays() const { return relays_.size(); }
     std::string summary() const; // the counters as one log line
 
 private:
     void enroll(const Request& request, Endpoint from, int64_t now, std::vector<Answer>& answers);
     void query(const Request& request, Endpoint from, int64_t now, std::vector<Answer>& answers);
+    void openRelay(const Name& name, Endpoint client, Endpoint server, int64_t now);
+    Endpoint pass(Relay& relay, Endpoint from, size_t size, int64_t now);
+    void ended(const Relay& relay, const char* why); // counts and logs it
+    void endRelay(const Relay& relay, const char* why);
 
     Settings settings_;
     EventLog& log_;
     Registry registry_;
     SourceLimit sourceLimit_;
+    RelayTable relays_;
     Counters counters_;
 };
 

@@ -12,6 +12,7 @@ const char* const HELP =
     "Usage: central [OPTION]...\n"
     "The rendezvous service of punchvpn: servers register a name, clients ask for it,\n"
     "and central tells each side the other's public address and port (UDP, IPv4).\n"
+    "Where the two cannot punch through their routers, central relays the tunnel.\n"
     "Runs in the foreground, logs one line per event to stderr, ends on SIGINT or SIGTERM.\n"
     "\n"
     "  --bind ADDRESS         IPv4 address to receive on (default 0.0.0.0, all addresses)\n"
@@ -29,6 +30,17 @@ const char* const HELP =
     "                         rest are dropped (default 20, 0: no limit)\n"
     "  --repeat-delay MS      every answer is sent a second time MS milliseconds after\n"
     "                         the first, against loss (default 200, 0: send once)\n"
+    "  --relay-after MS       after answering a query, wait MS milliseconds, then offer\n"
+    "                         both sides to relay their tunnel (a MSG_PUNCH from this\n"
+    "                         port); a side that has not punched through takes it\n"
+    "                         (default 2500, at most 7000, 0: never relay)\n"
+    "  --max-relays N         most relays at once, offered or in use (default 100);\n"
+    "                         past it, pairs get no offer\n"
+    "  --relay-rate BYTES     bytes per second that one relay passes on, both ways\n"
+    "                         together; the rest is dropped (default 500000, 0: no cap)\n"
+    "  --relay-idle SECONDS   a relay that passed nothing on for this long ends (default\n"
+    "                         60; a live tunnel pings every 5 s); an offer that nothing\n"
+    "                         came back to ends after 10 s\n"
     "  --stats-interval SECONDS\n"
     "                         log the counters this often (default 60, 0: only at exit)\n"
     "  --quiet                no line per event; only start, counters and stop\n"
@@ -65,7 +77,9 @@ Parsed parseOptions(int argc, char** argv, Options& options, std::string& error)
             {"--port", 1, 65535},          {"--expiry", 1, 86400 * 365},
             {"--max-names", 1, 100000000}, {"--peer-interval", 0, 3600000},
             {"--source-rate", 0, 1000000}, {"--repeat-delay", 0, 900},
-            {"--stats-interval", 0, 86400},
+            {"--stats-interval", 0, 86400},   {"--relay-after", 0, 7000},
+            {"--max-relays", 1, 100000},      {"--relay-rate", 0, 1000000000},
+            {"--relay-idle", 1, 86400},
         };
         bool known = option == "--bind";
         for (const Numeric& n : numerics) known = known || option == n.name;
@@ -103,6 +117,10 @@ Parsed parseOptions(int argc, char** argv, Options& options, std::string& error)
         if (option == "--source-rate") options.settings.sourceRate = unsigned(v);
         if (option == "--repeat-delay") options.repeatDelayMs = v;
         if (option == "--stats-interval") options.statsIntervalS = v;
+        if (option == "--relay-after") options.settings.relayAfterMs = v;
+        if (option == "--max-relays") options.settings.maxRelays = size_t(v);
+        if (option == "--relay-rate") options.settings.relayRate = uint64_t(v);
+        if (option == "--relay-idle") options.settings.relayIdleMs = v * 1000;
     }
     return Parsed::Run;
 }

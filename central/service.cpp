@@ -24,7 +24,9 @@ namespace {
 constexpr int BATCH = 64;             // datagrams taken or sent per system call
 constexpr int ROUNDS = 16;            // batches taken before the timers are looked at again
 constexpr size_t MAX_REPEATS = 65536; // answers waiting to be sent again
-constexpr size_t DATAGRAM_CAPACITY = 128;
+// Room for the largest UDP datagram over IPv4 (65507 bytes), so that no datagram is
+// ever cut short: relay traffic is passed on whole or not at all.
+constexpr size_t DATAGRAM_CAPACITY = 65536;
 
 int64_t nowMs() {
     timespec ts;
@@ -40,17 +42,24 @@ sockaddr_in socketAddress(Endpoint endpoint) {
     return address;
 }
 
+// A datagram of the batch at hand to pass on unchanged.
+struct Forward {
+    Endpoint to;
+    int slot; // its place in the batch
+};
+
 class Service {
 public:
     Service(const Options& options, int socket, int signals)
         : options_(options), log_(stderr, !options.quiet), handler_(options.settings, log_), socket_(socket),
-          signals_(signals) {
+          signals_(signals), inData_(BATCH * DATAGRAM_CAPACITY) {
         for (int i = 0; i < BATCH; ++i) {
-            inVec_[i] = {inData_[i], DATAGRAM_CAPACITY};
+            inVec_[i] = {&inData_[i * DATAGRAM_CAPACITY], DATAGRAM_CAPACITY};
             in_[i].msg_hdr.msg_iov = &inVec_[i];
             in_[i].msg_hdr.msg_iovlen = 1;
         }
         answers_.reserve(2 * BATCH);
+        forwards_.reserve(BATCH);
     }
 
     int run();
@@ -58,6 +67,10 @@ public:
 private:
     void receive(int64_t now);
     void send(const std::vector<Answer>& answers);
+    void sendAndRepeat(const std::vector<Answer>& answers, int64_t now);
+    void sendForwards();
+    void sendBatch(mmsghdr* out, int count);
+    void fragmenting(bool on);
     void sendRepeats(int64_t now);
     int pollTimeout(int64_t now) const;
 
@@ -68,9 +81,11 @@ private:
     int signals_;
     mmsghdr in_[BATCH]{};
     iovec inVec_[BATCH]{};
-    uint8_t inData_[BATCH][DATAGRAM_CAPACITY];
+    std::vector<uint8_t> inData_;
     sockaddr_in inFrom_[BATCH]{};
     std::vector<Answer> answers_;
+    std::vector<Forward> forwards_;
+    bool fragmenting_ = false;
     std::deque<std::pair<int64_t, Answer>> repeats_;
     int64_t nextSweep_ = 0;
     int64_t nextStats_ = 0;
@@ -78,10 +93,41 @@ private:
     uint64_t repeatsSkipped_ = 0;
 };
 
+// What central sends itself (answers, offers) goes as probes: "don't fragment", the
+// path MTU ignored, IP identification 0 (see serve). What it passes on through a relay
+// goes as the ends sent it, without "don't fragment", so that the kernel and the routers
+// fragment what does not fit a link, as they would on a direct path between the ends;
+// with "don't fragment" a datagram that arrived in fragments (OpenVPN's full-sized
+// ones) could not leave at all, and one too large for a smaller link beyond central
+// would vanish there. The socket switches only when the kind of traffic changes.
+void Service::fragmenting(bool on) {
+    if (on == fragmenting_) return;
+    int mode = on ? IP_PMTUDISC_OMIT : IP_PMTUDISC_PROBE;
+    setsockopt(socket_, IPPROTO_IP, IP_MTU_DISCOVER, &mode, sizeof mode);
+    fragmenting_ = on;
+}
+
+void Service::sendBatch(mmsghdr* out, int count) {
+    int sent = 0;
+    while (sent < count) {
+        int n = sendmmsg(socket_, out + sent, unsigned(count - sent), MSG_DONTWAIT);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            // The datagram at `sent` cannot go (full buffer or an unreachable
+            // destination); skip it and go on with the rest.
+            ++sendFailures_;
+            ++sent;
+            continue;
+        }
+        sent += n;
+    }
+}
+
 void Service::send(const std::vector<Answer>& answers) {
     mmsghdr out[BATCH]{};
     iovec vec[BATCH];
     sockaddr_in to[BATCH];
+    if (!answers.empty()) fragmenting(false);
     for (size_t first = 0; first < answers.size(); first += BATCH) {
         int count = int(std::min<size_t>(BATCH, answers.size() - first));
         for (int i = 0; i < count; ++i) {
@@ -94,20 +140,41 @@ void Service::send(const std::vector<Answer>& answers) {
             out[i].msg_hdr.msg_iov = &vec[i];
             out[i].msg_hdr.msg_iovlen = 1;
         }
-        int sent = 0;
-        while (sent < count) {
-            int n = sendmmsg(socket_, out + sent, unsigned(count - sent), MSG_DONTWAIT);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                // The datagram at `sent` cannot go (full buffer or an unreachable
-                // destination); skip it and go on with the rest.
-                ++sendFailures_;
-                ++sent;
-                continue;
-            }
-            sent += n;
-        }
+        sendBatch(out, count);
     }
+}
+
+void Service::sendAndRepeat(const std::vector<Answer>& answers, int64_t now) {
+    send(answers);
+    if (options_.repeatDelayMs == 0) return;
+    for (const Answer& answer : answers) {
+        if (repeats_.size() >= MAX_REPEATS) {
+            ++repeatsSkipped_;
+            continue;
+        }
+        repeats_.emplace_back(now + options_.repeatDelayMs, answer);
+    }
+}
+
+// The datagrams of the batch just taken that go on through a relay, each the bytes
+// exactly as they came.
+void Service::sendForwards() {
+    mmsghdr out[BATCH]{};
+    iovec vec[BATCH];
+    sockaddr_in to[BATCH];
+    if (forwards_.empty()) return;
+    fragmenting(true);
+    int count = 0;
+    for (const Forward& forward : forwards_) {
+        to[count] = socketAddress(forward.to);
+        vec[count] = {&inData_[forward.slot * DATAGRAM_CAPACITY], in_[forward.slot].msg_len};
+        out[count].msg_hdr.msg_name = &to[count];
+        out[count].msg_hdr.msg_namelen = sizeof to[count];
+        out[count].msg_hdr.msg_iov = &vec[count];
+        out[count].msg_hdr.msg_iovlen = 1;
+        ++count;
+    }
+    sendBatch(out, count);
 }
 
 void Service::receive(int64_t now) {
@@ -120,22 +187,16 @@ void Service::receive(int64_t now) {
         int n = recvmmsg(socket_, in_, BATCH, MSG_DONTWAIT, nullptr);
         if (n <= 0) return;
         answers_.clear();
+        forwards_.clear();
         for (int i = 0; i < n; ++i) {
             Endpoint from{ntohl(inFrom_[i].sin_addr.s_addr), ntohs(inFrom_[i].sin_port)};
             if (in_[i].msg_hdr.msg_namelen != sizeof(sockaddr_in) || inFrom_[i].sin_family != AF_INET)
                 from = Endpoint{};
-            handler_.handle(inData_[i], in_[i].msg_len, from, now, answers_);
+            Endpoint to = handler_.handle(&inData_[i * DATAGRAM_CAPACITY], in_[i].msg_len, from, now, answers_);
+            if (to.ip != 0) forwards_.push_back({to, i});
         }
-        send(answers_);
-        if (options_.repeatDelayMs > 0) {
-            for (const Answer& answer : answers_) {
-                if (repeats_.size() >= MAX_REPEATS) {
-                    ++repeatsSkipped_;
-                    continue;
-                }
-                repeats_.emplace_back(now + options_.repeatDelayMs, answer);
-            }
-        }
+        sendAndRepeat(answers_, now);
+        sendForwards();
         if (n < BATCH) return;
         now = nowMs();
     }
@@ -154,6 +215,7 @@ int Service::pollTimeout(int64_t now) const {
     int64_t next = nextSweep_;
     if (options_.statsIntervalS > 0) next = std::min(next, nextStats_);
     if (!repeats_.empty()) next = std::min(next, repeats_.front().first);
+    if (handler_.nextOfferAt() >= 0) next = std::min(next, handler_.nextOfferAt());
     return int(std::max<int64_t>(0, next - now));
 }
 
@@ -180,6 +242,10 @@ int Service::run() {
         if (fds[0].revents & POLLIN) receive(now);
         now = nowMs();
         sendRepeats(now);
+        // Offers are sent again after the repeat delay like every answer, against loss.
+        answers_.clear();
+        handler_.offerRelays(now, answers_);
+        sendAndRepeat(answers_, now);
         if (now >= nextSweep_) {
             handler_.expire(now);
             nextSweep_ = now + 1000;
@@ -221,7 +287,7 @@ int serve(const Options& options) {
     // Answers are 36 bytes and never need fragments or the path MTU: sent as probes
     // ("don't fragment", path MTU ignored) they leave with an IP identification of 0
     // instead of one the kernel hashes for every datagram (some per cent of central's
-    // time under load).
+    // time under load). Relay traffic leaves otherwise (Service::fragmenting).
     int probe = IP_PMTUDISC_PROBE;
     setsockopt(fd, IPPROTO_IP, IP_MTU_DISCOVER, &probe, sizeof probe);
 
@@ -229,7 +295,9 @@ int serve(const Options& options) {
     EventLog(stderr, true).notice(
         "listening on " + where + " expiry=" + std::to_string(s.expiryMs / 1000) + "s max_names=" +
         std::to_string(s.maxNames) + " peer_interval=" + std::to_string(s.peerIntervalMs) + "ms source_rate=" +
-        std::to_string(s.sourceRate) + "/s repeat_delay=" + std::to_string(options.repeatDelayMs) + "ms");
+        std::to_string(s.sourceRate) + "/s repeat_delay=" + std::to_string(options.repeatDelayMs) +
+        "ms relay_after=" + std::to_string(s.relayAfterMs) + "ms max_relays=" + std::to_string(s.maxRelays) +
+        " relay_rate=" + std::to_string(s.relayRate) + "B/s relay_idle=" + std::to_string(s.relayIdleMs / 1000) + "s");
     Service service(options, fd, signals);
     int status = service.run();
     close(fd);

@@ -10,10 +10,18 @@
 //       p50 and p99 latency, loss.
 //   central_loadgen fill ADDRESS PORT NAMES
 //       registers NAMES new names as fast as they are answered.
+//   central_loadgen relay ADDRESS PORT SIZE RATE SECONDS [pairs]
+//       16 pairs of sockets send datagrams of SIZE bytes (OpenVPN-like, never a
+//       request), RATE a second in all, half from each side, for SECONDS; prints
+//       one line: sent and delivered per second, loss. With "pairs" each pair is
+//       first made a relayed pair of central (registered, asked for, both halves
+//       offered the relay) and a datagram counts where central passes it, at the
+//       other half; without, where an echo server sends it back.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -207,6 +215,92 @@ int run(Load& load, size_t names, double rate, double seconds) {
     return 0;
 }
 
+// 16 relayed pairs: the server halves on 127.10.0.x, the client halves on 127.20.0.x.
+struct Relayed {
+    sockaddr_in target{};
+    int servers[SOCKETS], clients[SOCKETS];
+    uint64_t sent = 0, delivered = 0;
+
+    Relayed(const char* ip, int port) {
+        target.sin_family = AF_INET;
+        target.sin_port = htons(uint16_t(port));
+        inet_pton(AF_INET, ip, &target.sin_addr);
+        for (int i = 0; i < SOCKETS; ++i) {
+            servers[i] = openSocket("127.10.0." + std::to_string(i + 1));
+            clients[i] = openSocket("127.20.0." + std::to_string(i + 1));
+        }
+    }
+
+    void sendTo(int fd, const uint8_t* data, size_t size) {
+        sendto(fd, data, size, 0, reinterpret_cast<const sockaddr*>(&target), sizeof target);
+    }
+
+    // Counts the datagrams of `size` bytes waiting at fd; returns how many of
+    // them were of `type` (records of central), when size is 0.
+    uint64_t take(int fd, size_t size, int32_t type = 0) {
+        uint8_t data[BATCH][2048];
+        mmsghdr messages[BATCH]{};
+        iovec vec[BATCH];
+        uint64_t found = 0;
+        for (;;) {
+            for (int i = 0; i < BATCH; ++i) {
+                vec[i] = {data[i], sizeof data[i]};
+                messages[i].msg_hdr.msg_iov = &vec[i];
+                messages[i].msg_hdr.msg_iovlen = 1;
+            }
+            int n = recvmmsg(fd, messages, BATCH, MSG_DONTWAIT, nullptr);
+            if (n <= 0) return found;
+            for (int i = 0; i < n; ++i) {
+                int32_t got;
+                std::memcpy(&got, data[i], 4);
+                if (size ? messages[i].msg_len == size : got == type) ++found;
+            }
+        }
+    }
+
+    // Registers and asks for one name per pair, then waits for the offers at both
+    // halves. False when not every half was offered the relay within 3 s.
+    bool pairUp() {
+        uint8_t record[SERVER_RECORD_SIZE];
+        for (int i = 0; i < SOCKETS; ++i) {
+            Load::record(record, false, size_t(900000 + i));
+            sendTo(servers[i], record, SERVER_RECORD_SIZE);
+        }
+        usleep(100000);
+        for (int i = 0; i < SOCKETS; ++i) {
+            Load::record(record, true, size_t(900000 + i));
+            sendTo(clients[i], record, CLIENT_RECORD_SIZE);
+        }
+        uint64_t offers = 0;
+        for (int64_t end = nowUs() + 3000000; offers < 2 * SOCKETS && nowUs() < end; usleep(1000))
+            for (int i = 0; i < SOCKETS; ++i) offers += take(servers[i], 0, MSG_PUNCH) + take(clients[i], 0, MSG_PUNCH);
+        return offers == 2 * SOCKETS;
+    }
+
+    void takeAll(size_t size) {
+        for (int i = 0; i < SOCKETS; ++i) delivered += take(servers[i], size) + take(clients[i], size);
+    }
+};
+
+int relay(Relayed& load, size_t size, double rate, double seconds) {
+    std::vector<uint8_t> datagram(size, 0x38); // an OpenVPN data packet's first byte
+    int64_t start = nowUs(), end = start + int64_t(seconds * 1e6);
+    for (int64_t now = start; now < end; now = nowUs()) {
+        auto due = uint64_t(double(now - start) * rate / 1e6);
+        for (; load.sent < due; ++load.sent) {
+            int pair = int(load.sent / 2 % SOCKETS);
+            load.sendTo(load.sent % 2 ? load.servers[pair] : load.clients[pair], datagram.data(), size);
+        }
+        load.takeAll(size);
+    }
+    int64_t grace = nowUs() + 300000;
+    while (nowUs() < grace) load.takeAll(size);
+    std::printf("offered %7.0f/s  sent %7.0f/s  delivered %7.0f/s  loss %5.2f%%\n", rate,
+                double(load.sent) / seconds, double(load.delivered) / seconds,
+                load.sent ? 100.0 * double(load.sent - std::min(load.sent, load.delivered)) / double(load.sent) : 0.0);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -222,7 +316,16 @@ int main(int argc, char** argv) {
         std::printf("registered %zu of %zu names\n", size_t(load.answered), names);
         return load.answered == names ? 0 : 1;
     }
+    if (mode == "relay" && (argc == 7 || (argc == 8 && std::string(argv[7]) == "pairs"))) {
+        Relayed load(argv[2], std::atoi(argv[3]));
+        if (argc == 8 && !load.pairUp()) {
+            std::fprintf(stderr, "central_loadgen: not every pair was offered the relay\n");
+            return 1;
+        }
+        return relay(load, size_t(std::atol(argv[4])), std::atof(argv[5]), std::atof(argv[6]));
+    }
     std::fprintf(stderr, "usage: central_loadgen run ADDRESS PORT NAMES RATE SECONDS\n"
-                         "       central_loadgen fill ADDRESS PORT NAMES\n");
+                         "       central_loadgen fill ADDRESS PORT NAMES\n"
+                         "       central_loadgen relay ADDRESS PORT SIZE RATE SECONDS [pairs]\n");
     return 2;
 }

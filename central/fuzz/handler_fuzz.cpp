@@ -3,13 +3,18 @@
 // after the one before. After every datagram the answers are checked against
 // what central promises: only its three answer types, always with the magic, a
 // peer address never 0, no more to the sender than the sender sent, and a
-// table that stays within its cap.
+// table that stays within its cap. And for relaying: a datagram is passed on
+// only from one half of a pair that central answered to the other half, never
+// a request, never to a third address, never more bytes out of a pair than came
+// into it; offers (MSG_PUNCH) go only to the halves of such pairs, two per pair at
+// most; the relay table stays within its cap.
 //
 // Input format, repeated: source (1 byte), ms to wait (1 byte, times 16),
 // length (1 byte), then that many bytes of datagram (fewer at the end).
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <vector>
 
 #include "central/handler.h"
@@ -38,8 +43,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     settings.peerIntervalMs = 500;
     settings.sourceRate = 6;
     settings.maxSources = 4;
+    settings.relayAfterMs = 300;
+    settings.maxRelays = 2;
+    settings.relayRate = 4000;
+    settings.relayIdleMs = 2000;
     Handler handler(settings, log);
-    std::vector<Answer> answers;
+    std::vector<Answer> answers, offers;
+    // Every pair central answered, (client, server), with the bytes that came in
+    // from its halves and went out between them.
+    struct Flow {
+        uint64_t in = 0, out = 0;
+    };
+    std::map<std::pair<uint64_t, uint64_t>, Flow> pairs;
+    auto key = [](Endpoint e) { return uint64_t(e.ip) << 16 | e.port; };
+    size_t answeredPairs = 0, offersSent = 0;
     int64_t now = 0;
     size_t at = 0;
     while (at + 3 <= size) {
@@ -51,9 +68,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // Six sources; source byte 0xff plays the impossible source 0.0.0.0:0.
         Endpoint from = source == 0xff ? Endpoint{} : Endpoint{0x0a000001u + source % 6, uint16_t(1194 + source % 3)};
 
+        for (auto& [halves, flow] : pairs)
+            if (halves.first == key(from) || halves.second == key(from)) flow.in += length;
         answers.clear();
-        handler.handle(datagram, length, from, now, answers);
+        Endpoint to = handler.handle(datagram, length, from, now, answers);
+        if (to.ip != 0) {
+            Request request;
+            require(parse(datagram, length, request) != Fault::None);
+            require(answers.empty());
+            auto forward = pairs.find({key(from), key(to)});
+            if (forward == pairs.end()) forward = pairs.find({key(to), key(from)});
+            require(forward != pairs.end() && to != from);
+            forward->second.out += length;
+            require(forward->second.out <= forward->second.in);
+        }
+        offers.clear();
+        handler.offerRelays(now, offers);
+        for (const Answer& offer : offers) {
+            require(little32(offer.bytes.data()) == uint32_t(MSG_PUNCH));
+            require(little32(offer.bytes.data() + 4) == uint32_t(MAGIC));
+            bool half = false;
+            for (const auto& [halves, flow] : pairs)
+                half = half || halves.first == key(offer.to) || halves.second == key(offer.to);
+            require(half);
+        }
+        offersSent += offers.size();
         handler.expire(now);
+        require(handler.relays() <= settings.maxRelays);
 
         require(answers.size() <= 2);
         size_t toSender = 0;
@@ -65,12 +106,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             require(answer.to.ip != 0 && answer.to.port != 0);
             if (type == MSG_PEER_ADDRESS) require(little32(answer.bytes.data() + 8) != 0);
             // The second peer address goes to the registered server; the rest to the sender.
-            if (type == MSG_PEER_ADDRESS && i == 1) continue;
+            if (type == MSG_PEER_ADDRESS && i == 1) {
+                pairs.emplace(std::make_pair(key(from), key(answer.to)), Flow{});
+                ++answeredPairs;
+                continue;
+            }
             require(answer.to == from);
             toSender += answer.bytes.size();
         }
         require(toSender <= length);
         require(handler.names() <= settings.maxNames);
+        require(offersSent <= 2 * answeredPairs);
     }
     return 0;
 }

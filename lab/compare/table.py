@@ -8,19 +8,22 @@ all, and the median / worst time of the successful ones, in seconds from the sta
 the attempt until datagrams had crossed the tunnel both ways (for the rows that need
 a direct path: both ways straight between the homes). Notes in brackets:
 "r" trials that got through only by way of the rendezvous node (not counted as
-successes where a direct path is wanted; counted, and marked, in the relay column).
+successes where a direct path is wanted; counted, and marked, in the columns of the
+systems that relay: ours, through central, and nebula-relay).
 """
 import csv
 import statistics
 import sys
 
 SYSTEMS = [
-    ("ours", "ours: server.exe+client.exe"),
+    ("ours", "ours: programs, relay"),
     ("ours-scripted", "ours, scripted stand-in"),
     ("nebula", "nebula"),
     ("nebula-relay", "nebula, lighthouse relays"),
     ("tinc", "tinc"),
 ]
+# The systems whose trials succeed through either path; a relayed one is marked.
+RELAYING = ("ours", "nebula-relay")
 # What each system's own fixed waits add to a first attempt that gets through, as far
 # as their timers are known (the first punch round works, no packet is lost).
 FIXED_WAITS = {
@@ -29,7 +32,9 @@ FIXED_WAITS = {
             " first burst, then it starts OpenVPN; OpenVPN's handshake has no timer on"
             " a clean path, but a first packet that finds no listener yet is sent again"
             " 2 s later (tls-timeout); the dialogs' CONNECTED texts wait for the 1 s"
-            " liveness probe on top",
+            " liveness probe on top; where no punch gets through, central offers its relay"
+            " 2.5 s after the query (--relay-after), which a side takes at its next 1 s"
+            " look (the client 3 s after its query), and OpenVPN starts through it",
     "ours-scripted": "as ours (the same timers, scripted), without Wine and the dialogs",
     "nebula": "none on a first round that works: handshakes retried 100 ms, 200 ms, ...;"
               " punch-back (respond) after 1 s",
@@ -49,7 +54,7 @@ def cell(rows, system, trials):
     text = "%d/%d" % (len(ok), len(mine))
     if times:
         text += " %.1f/%.1f" % (statistics.median(times), times[-1])
-    if system == "nebula-relay":
+    if system in RELAYING:
         relayed = sum(1 for r in ok if r["path"] != "direct")
         if relayed:
             text += " r%d" % relayed
@@ -75,7 +80,9 @@ def main(argv):
           % (argv[1], argv[2]))
     print("Cells: successes/trials median/worst seconds from the start of the attempt until")
     print("datagrams crossed the tunnel both ways (straight between the homes, except in the")
-    print("relay column); rN: N trials got through only by way of the rendezvous node.")
+    print("columns of the systems that relay: %s); rN: N trials got through only by way of"
+          % ", ".join(RELAYING))
+    print("the rendezvous node.")
     print()
     widths = [max(23, len(name) + 1) for _, name in systems]
     head = "%-21s %-21s" % ("server router", "client router")

@@ -321,7 +321,8 @@ TEST(CentralService, HelpExplainsEveryOptionAndBadOptionsAreRefused) {
     std::string output;
     EXPECT_EQ(runCentral({"--help"}, output), 0);
     for (const char* option : {"--bind", "--port", "--expiry", "--max-names", "--peer-interval",
-                               "--source-rate", "--repeat-delay", "--stats-interval", "--quiet", "--help"})
+                               "--source-rate", "--repeat-delay", "--relay-after", "--max-relays", "--relay-rate",
+                               "--relay-idle", "--stats-interval", "--quiet", "--help"})
         EXPECT_NE(output.find(option), std::string::npos) << option;
     EXPECT_EQ(runCentral({"--colour"}, output), 2);
     EXPECT_NE(output.find("unknown option --colour"), std::string::npos);
@@ -329,6 +330,7 @@ TEST(CentralService, HelpExplainsEveryOptionAndBadOptionsAreRefused) {
     EXPECT_EQ(runCentral({"--expiry", "12x"}, output), 2);
     EXPECT_EQ(runCentral({"--bind", "localhost"}, output), 2);
     EXPECT_EQ(runCentral({"--max-names"}, output), 2);
+    EXPECT_EQ(runCentral({"--relay-after", "7001"}, output), 2); // later than the programs' punching lasts
 }
 
 } // namespace

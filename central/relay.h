@@ -1,0 +1,96 @@
+// The relays: for every pair that central has told about each other (a client
+// and the server it asked for), an offer to pass their datagrams on, made some
+// time after the answer, when a punch that works has already got through. A
+// side that takes the offer talks to central's port from then on, and central
+// passes each of its datagrams to the other half of the pair, only there.
+//
+// An address belongs to at most one relay, so a datagram names its relay by its
+// source alone. The table never holds more than its cap.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <unordered_map>
+
+#include "central/record.h"
+
+namespace central {
+
+struct EndpointHash {
+    size_t operator()(Endpoint endpoint) const noexcept {
+        return std::hash<uint64_t>()(uint64_t(endpoint.ip) << 16 | endpoint.port);
+    }
+};
+
+struct Relay {
+    uint64_t id = 0;
+    Name name;
+    Endpoint client;          // where the query came from
+    Endpoint server;          // where the name was registered from
+    int64_t offerAt = 0;      // ms: when the offer goes to both
+    bool offered = false;
+    int64_t lastAt = 0;       // ms: the offer, then the last datagram passed on
+    uint64_t datagrams = 0;   // passed on, both ways
+    uint64_t bytes = 0;
+    uint64_t limited = 0;     // dropped by the rate cap
+    int64_t credit = 0;       // what the rate cap still allows, in byte-milliseconds
+    int64_t creditAt = 0;     // ms: when credit was last topped up
+
+    bool inUse() const { return datagrams > 0; }
+    // The other half of the pair (from is one of the two).
+    Endpoint peerOf(Endpoint from) const { return from == client ? server : client; }
+};
+
+class RelayTable {
+public:
+    // rate: bytes per second per relay, both ways together; 0: no cap.
+    RelayTable(size_t maxRelays, uint64_t rate);
+    RelayTable(const RelayTable&) = delete;
+    RelayTable& operator=(const RelayTable&) = delete;
+
+    enum class Opened {
+        Pending, // the offer goes out at offerAt
+        Busy,    // an address of the pair is in a relay in use; no relay
+        Full,    // the table is at its cap; no relay
+    };
+    // A new pair. Relays that hold one of its addresses and have carried nothing
+    // yet make way for it (replaced is told about each before it goes); one in use
+    // keeps its addresses.
+    Opened open(const Name& name, Endpoint client, Endpoint server, int64_t offerAt,
+                const std::function<void(const Relay&)>& replaced);
+
+    // The relay that holds this address, or nullptr.
+    Relay* holding(Endpoint address);
+
+    // Whether the rate cap lets size more bytes through this relay now.
+    bool admit(Relay& relay, size_t size, int64_t now);
+
+    void end(const Relay& relay);
+
+    // Marks every relay whose offer is due by now as offered, telling offer about each.
+    void offerDue(int64_t now, const std::function<void(Relay&)>& offer);
+    // When the next offer is due (ms), or -1 when none is waiting.
+    int64_t nextOfferAt() const;
+
+    // Ends relays that passed nothing on for idleMs, and offers nothing came back
+    // to within untakenMs, telling gone about each (and why) before it goes.
+    void expire(int64_t now, int64_t idleMs, int64_t untakenMs,
+                const std::function<void(const Relay&, const char*)>& gone);
+
+    size_t size() const { return relays_.size(); }
+
+private:
+    int64_t fullCredit() const;
+
+    size_t maxRelays_;
+    uint64_t rate_;
+    uint64_t nextId_ = 0;
+    uint64_t firstPending_ = 0; // relays from this id on may still wait for their offer
+    // By id, which is the order of creation and so of the offers (each comes the
+    // same time after its pair's answer).
+    std::map<uint64_t, Relay> relays_;
+    std::unordered_map<Endpoint, uint64_t, EndpointHash> byAddress_;
+};
+
+} // namespace central
