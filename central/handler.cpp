@@ -171,6 +171,15 @@ void Handler::endRelay(const Relay &relay, const char *why) {
     relays_.end(relay);
 }
 
+void Handler::keepAlive(int64_t now, std::vector<Answer> &answers) {
+    if (settings_.keepaliveMs == 0) return;
+    registry_.keepaliveDue(now - settings_.keepaliveMs, [&](const Registration &entry) {
+        if (entry.peerAddressAt >= entry.registeredAt) return;
+        ++counters_.keepalives;
+        answers.push_back(Answer{entry.address, {}});
+    });
+}
+
 void Handler::expire(int64_t now) {
     registry_.expire(now, [&](const Name &name, const Registration &entry) {
         ++counters_.expired;
@@ -195,7 +204,7 @@ std::string Handler::summary() const {
            " relay_used=" + std::to_string(c.relayUsed) + " relay_ended=" + std::to_string(c.relayEnded) +
            " relay_full=" + std::to_string(c.relayFull) + " relay_busy=" + std::to_string(c.relayBusy) +
            " relayed=" + std::to_string(c.relayed) + " relayed_bytes=" + std::to_string(c.relayedBytes) +
-           " relay_limited=" + std::to_string(c.relayLimited);
+           " relay_limited=" + std::to_string(c.relayLimited) + " keepalives=" + std::to_string(c.keepalives);
 }
 
 } // namespace central

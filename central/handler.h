@@ -26,6 +26,7 @@ struct Settings {
     size_t maxRelays = 100;          // relays at once; pairs past it get no offer
     uint64_t relayRate = 500000;     // bytes per second through one relay, both ways together; 0: no cap
     int64_t relayIdleMs = 60000;     // a relay that passed nothing on for this long ends
+    int64_t keepaliveMs = 15000;     // a registered server is sent a keepalive this long after; 0: never
 };
 
 // A relay offer that nothing came back to within this long was not taken: by then
@@ -52,6 +53,7 @@ struct Counters {
     uint64_t relayed = 0;       // datagrams passed on
     uint64_t relayedBytes = 0;
     uint64_t relayLimited = 0;  // datagrams dropped by a relay's rate cap
+    uint64_t keepalives = 0;    // keepalives sent to waiting servers
 };
 
 class Handler {
@@ -67,6 +69,17 @@ public:
     void offerRelays(int64_t now, std::vector<Answer>& answers);
     // When offerRelays next has something to send (ms), or -1.
     int64_t nextOfferAt() const { return relays_.nextOfferAt(); }
+
+    // Appends the keepalives due by now. A waiting server registers about every 33 s
+    // and hears nothing from central in between, but a router may forget the flow
+    // towards central after 30 s without a datagram (Linux's default for a flow
+    // whose answer came at once), and a client asking in the cycle's last seconds
+    // would have the server's peer address dropped there. So each registration
+    // gets one datagram to the server's address --keepalive later, which renews
+    // that flow (a Linux router then keeps it for 120 s): ANSWER_SIZE zero bytes,
+    // without the magic, which the programs drop unread. Not to a server that was
+    // sent a peer address since (it punches, or its OpenVPN runs there).
+    void keepAlive(int64_t now, std::vector<Answer>& answers);
 
     // Removes registrations that have lapsed by now, and relays that ended.
     void expire(int64_t now);

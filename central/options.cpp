@@ -41,6 +41,10 @@ const char* const HELP =
     "  --relay-idle SECONDS   a relay that passed nothing on for this long ends (default\n"
     "                         60; a live tunnel pings every 5 s); an offer that nothing\n"
     "                         came back to ends after 10 s\n"
+    "  --keepalive SECONDS    a registered server is sent one datagram (36 zero bytes,\n"
+    "                         which the programs drop) this long after its registration,\n"
+    "                         so that its router keeps the flow towards central open\n"
+    "                         until it registers again (default 15, 0: never)\n"
     "  --stats-interval SECONDS\n"
     "                         log the counters this often (default 60, 0: only at exit)\n"
     "  --quiet                no line per event; only start, counters and stop\n"
@@ -79,7 +83,7 @@ Parsed parseOptions(int argc, char** argv, Options& options, std::string& error)
             {"--source-rate", 0, 1000000}, {"--repeat-delay", 0, 900},
             {"--stats-interval", 0, 86400},   {"--relay-after", 0, 7000},
             {"--max-relays", 1, 100000},      {"--relay-rate", 0, 1000000000},
-            {"--relay-idle", 1, 86400},
+            {"--relay-idle", 1, 86400},       {"--keepalive", 0, 30},
         };
         bool known = option == "--bind";
         for (const Numeric& n : numerics) known = known || option == n.name;
@@ -121,6 +125,7 @@ Parsed parseOptions(int argc, char** argv, Options& options, std::string& error)
         if (option == "--max-relays") options.settings.maxRelays = size_t(v);
         if (option == "--relay-rate") options.settings.relayRate = uint64_t(v);
         if (option == "--relay-idle") options.settings.relayIdleMs = v * 1000;
+        if (option == "--keepalive") options.settings.keepaliveMs = v * 1000;
     }
     return Parsed::Run;
 }

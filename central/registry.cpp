@@ -18,6 +18,7 @@ bool Registry::expired(const Registration& entry, int64_t now) const {
 }
 
 void Registry::unlink(Registration& entry) {
+    if (keepaliveNext_ == &entry) keepaliveNext_ = entry.newer;
     (entry.older ? entry.older->newer : oldest_) = entry.newer;
     (entry.newer ? entry.newer->older : newest_) = entry.older;
     entry.older = entry.newer = nullptr;
@@ -28,6 +29,7 @@ void Registry::append(Registration& entry) {
     entry.newer = nullptr;
     (newest_ ? newest_->newer : oldest_) = &entry;
     newest_ = &entry;
+    if (!keepaliveNext_) keepaliveNext_ = &entry;
 }
 
 void Registry::remove(Registration& entry) {
@@ -81,6 +83,13 @@ void Registry::expire(int64_t now, const std::function<void(const Name&, const R
     while (oldest_ && expired(*oldest_, now)) {
         gone(*oldest_->name, *oldest_);
         remove(*oldest_);
+    }
+}
+
+void Registry::keepaliveDue(int64_t before, const std::function<void(const Registration&)>& due) {
+    while (keepaliveNext_ && keepaliveNext_->registeredAt <= before) {
+        due(*keepaliveNext_);
+        keepaliveNext_ = keepaliveNext_->newer;
     }
 }
 

@@ -1,8 +1,8 @@
 // The table of registered names: who holds each name (by computer name), the
 // public address the holder last registered from, and when. Entries are chained
 // from the least to the most recently registered, so expired ones are found at
-// the old end without scanning the table. The table never holds more than its
-// cap.
+// the old end, and those whose keepalive is due from a cursor, without scanning
+// the table. The table never holds more than its cap.
 #pragma once
 
 #include <cstdint>
@@ -52,6 +52,11 @@ public:
     // gone about each before it goes.
     void expire(int64_t now, const std::function<void(const Name&, const Registration&)>& gone);
 
+    // Tells due about every registration made at or before `before` that it has
+    // not been told about yet, each once, oldest first: the registrations whose
+    // keepalive is due.
+    void keepaliveDue(int64_t before, const std::function<void(const Registration&)>& due);
+
     size_t size() const { return table_.size(); }
 
 private:
@@ -65,6 +70,7 @@ private:
     std::unordered_map<Name, Registration, NameHash> table_;
     Registration* oldest_ = nullptr;
     Registration* newest_ = nullptr;
+    Registration* keepaliveNext_ = nullptr; // the oldest registration keepaliveDue has not told about
 };
 
 } // namespace central

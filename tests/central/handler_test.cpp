@@ -147,3 +147,60 @@ TEST(Handler, ASourceIsNeverSentMoreThanItSent) {
 }
 
 } // namespace
+
+std::vector<Answer> keepalives(Handler& handler, int64_t now) {
+    std::vector<Answer> answers;
+    handler.keepAlive(now, answers);
+    return answers;
+}
+
+TEST(Handler, EachRegistrationGetsOneKeepaliveUnlessAPeerAddressWentThere) {
+    Settings settings;
+    settings.keepaliveMs = 15000;
+    Fixture f(settings);
+    f.send(registerRecord("office", "PC01"), SERVER, 0);
+    f.send(registerRecord("home", "PC02"), OTHER, 1000);
+    EXPECT_TRUE(keepalives(f.handler, 14999).empty());
+    auto due = keepalives(f.handler, 15000);
+    ASSERT_EQ(due.size(), 1u);
+    EXPECT_EQ(due[0].to, SERVER);
+    EXPECT_EQ(answerBytes(due[0]), Bytes(36, 0)); // no magic: the programs drop it
+    EXPECT_TRUE(keepalives(f.handler, 15500).empty());
+
+    // A refresh from a new address before its keepalive was due: one keepalive,
+    // at the new address, counted from the refresh.
+    f.send(registerRecord("home", "PC02"), CLIENT, 10000);
+    EXPECT_TRUE(keepalives(f.handler, 24999).empty());
+    due = keepalives(f.handler, 25000);
+    ASSERT_EQ(due.size(), 1u);
+    EXPECT_EQ(due[0].to, CLIENT);
+
+    // A server that was sent a peer address punches or runs OpenVPN on that port.
+    f.send(registerRecord("office", "PC01"), SERVER, 30000);
+    f.send(queryRecord("office"), OTHER, 31000);
+    EXPECT_TRUE(keepalives(f.handler, 60000).empty());
+    EXPECT_EQ(f.handler.counters().keepalives, 2u);
+
+}
+
+TEST(Handler, ARegistrationSweptBeforeItsKeepaliveTakesItAlong) {
+    Settings settings;
+    settings.keepaliveMs = 15000;
+    settings.expiryMs = 10000;
+    Fixture f(settings);
+    f.send(registerRecord("office", "PC01"), SERVER, 0);
+    f.handler.expire(10000);
+    EXPECT_TRUE(keepalives(f.handler, 20000).empty());
+    f.send(registerRecord("home", "PC02"), OTHER, 20000);
+    auto due = keepalives(f.handler, 35000);
+    ASSERT_EQ(due.size(), 1u);
+    EXPECT_EQ(due[0].to, OTHER);
+}
+
+TEST(Handler, NoKeepaliveWhenTurnedOff) {
+    Settings settings;
+    settings.keepaliveMs = 0;
+    Fixture f(settings);
+    f.send(registerRecord("office", "PC01"), SERVER, 0);
+    EXPECT_TRUE(keepalives(f.handler, 100000).empty());
+}

@@ -334,3 +334,14 @@ TEST(CentralService, HelpExplainsEveryOptionAndBadOptionsAreRefused) {
 }
 
 } // namespace
+
+TEST(CentralService, AWaitingServerIsSentOneKeepaliveAfterItsRegistration) {
+    CentralProcess central({"--repeat-delay", "0", "--keepalive", "1"});
+    Peer server("127.1.0.1", 1194);
+    server.send(registerRecord("office", "PC01"));
+    expectAnswer(server.receive(1000), REGISTERED, "office");
+    auto after = server.receiveAll(3000);
+    ASSERT_EQ(after.size(), 1u);
+    EXPECT_EQ(after[0].bytes, Bytes(36, 0));
+    EXPECT_EQ(after[0].from, "127.0.0.1:3478");
+}
