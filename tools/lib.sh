@@ -4,7 +4,7 @@
 #   busywait TIMEOUT_MS CMD...   runs CMD every 0.1 s until it succeeds; 1 after TIMEOUT_MS
 #   check NAME CMD...            runs CMD, prints PASS or FAIL with NAME and counts it
 #   defer CMD...                 pushes CMD onto the cleanup stack, which one trap runs in
-#                                reverse on exit, Ctrl-C or TERM
+#                                reverse on exit, Ctrl-C or TERM; end_pid PID... for it
 #   scratch_dir                  a fresh directory under /tmp (SCRATCH), removed on exit
 #   netns_private CMD...         CMD in a network namespace of its own, with lo up
 #   netns_holder                 a process in a network namespace of its own (NETNS_PID)
@@ -61,6 +61,9 @@ trap run_deferred EXIT
 trap 'echo "$(basename "$0"): interrupted" >&2; exit 130' INT
 trap 'exit 143' TERM
 
+# Ends background processes that may have ended already.
+end_pid() { kill "$@" 2>/dev/null; true; }
+
 scratch_dir() {
     SCRATCH=$(mktemp -d /tmp/punchvpn-XXXXXX)
     defer rm -rf "$SCRATCH"
@@ -74,7 +77,7 @@ netns_private() { unshare --net sh -c 'ip link set lo up && exec "$@"' netns_pri
 netns_holder() {
     unshare --net sleep infinity &
     NETNS_PID=$!
-    defer kill "$NETNS_PID"
+    defer end_pid "$NETNS_PID"
     busywait 5000 _netns_apart "$NETNS_PID"
 }
 _netns_apart() { [ "$(readlink "/proc/$1/ns/net")" != "$(readlink /proc/self/ns/net)" ]; }
@@ -98,7 +101,9 @@ wine_env() { export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubui
 
 # A fresh prefix in DIR, its wineserver ended again.
 wine_boot() {
-    mkdir -p "$1" && WINEPREFIX=$1 wineboot -i >/dev/null 2>&1 && WINEPREFIX=$1 wineserver -w
+    mkdir -p "$1" || return 1
+    WINEPREFIX=$1 wineboot -i >/dev/null 2>&1
+    WINEPREFIX=$1 wineserver -w
 }
 
 # Readies the prefix WINEPREFIX for screenshots of what a user sees. Without a window
