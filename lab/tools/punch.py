@@ -88,6 +88,17 @@ def punch(sock, ip, port):
     return None
 
 
+def punch_and_close(sock, ip, port, peer_name):
+    """The punch, then "punched ADDRESS PORT" and 0, or 1."""
+    sender = punch(sock, ip, port)
+    sock.close()
+    if sender is None:
+        print("no probe from the %s after %d bursts" % (peer_name, BURSTS))
+        return 1
+    print("punched %s %d" % sender)
+    return 0
+
+
 def reflect(address, port):
     sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     sock.bind((address, port))
@@ -129,13 +140,7 @@ def punch_by_exchange(role, central_ip, central_port, exchange, local_port):
         return 1
     if role == "client":
         sock.sendto(b"PUNCH", peer)
-    sender = punch(sock, *peer)
-    sock.close()
-    if sender is None:
-        print("no probe from the peer after %d bursts" % BURSTS)
-        return 1
-    print("punched %s %d" % sender)
-    return 0
+    return punch_and_close(sock, *peer, "peer")
 
 
 def central(address, port):
@@ -170,13 +175,7 @@ def server(central_ip, central_port, ready_file):
         next_tick += TICK
         got = take(sock, "REQUEST")
         if got:
-            peer = punch(sock, got[0][1], int(got[0][2]))
-            sock.close()
-            if peer is None:
-                print("no probe from the client after %d bursts" % BURSTS)
-                return 1
-            print("punched %s %d" % peer)
-            return 0
+            return punch_and_close(sock, got[0][1], int(got[0][2]), "client")
     print("no request")
     return 1
 
