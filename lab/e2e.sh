@@ -21,8 +21,6 @@ E2E_WINDOWS=${E2E_WINDOWS:-$LAB_REPO/build/windows}
 E2E_NATIVE=${E2E_NATIVE:-$LAB_REPO/build/native}
 E2E_TOOLS=$LAB_REPO/build/lab
 E2E_DRIVER=$E2E_WINDOWS/tests/wine/driver.exe
-E2E_CONNECTED='CONNECTED\nSERVER:10.8.0.1  CLIENT:10.8.0.2'
-E2E_RECOVERY='CONNECTED\nSERVER:10.8.0.1  ClIENT:10.8.0.2'
 declare -A E2E_DISPLAY=() E2E_XVFB=()
 E2E_CENTRAL_PID=""
 
@@ -46,32 +44,26 @@ e2e_setup() {
 # the requests went to). Extra options pass through.
 # Each start logs to a file of its own: central.log, then central-2.log, ... (E2E_CENTRAL_LOG).
 e2e_central_start() {
-    local name=central n=1 i
+    local name=central n=1
     while [ -e "$LAB_RUN/central/$name.log" ]; do n=$((n + 1)); name=central-$n; done
     E2E_CENTRAL_LOG=$LAB_RUN/central/$name.log
     E2E_CENTRAL_PID=$(lab_spawn central "$name" "$E2E_NATIVE/central/central" \
         --bind "$(lab_addr central)" --port 3478 "$@")
-    for i in $(seq 50); do
-        grep -q . "$E2E_CENTRAL_LOG" 2>/dev/null && return 0
-        kill -0 "$E2E_CENTRAL_PID" 2>/dev/null || break
-        sleep 0.1
-    done
+    busywait 5000 _e2e_central_up
     kill -0 "$E2E_CENTRAL_PID" 2>/dev/null || { lab_fail "central did not start"; return 1; }
 }
+# central has logged its first line, or has ended.
+_e2e_central_up() { grep -q . "$E2E_CENTRAL_LOG" 2>/dev/null || ! kill -0 "$E2E_CENTRAL_PID" 2>/dev/null; }
 e2e_central_stop() {
     [ -n "$E2E_CENTRAL_PID" ] && lab_stop_pid "$E2E_CENTRAL_PID"
     E2E_CENTRAL_PID=""
 }
 
-# Starts an Xvfb display of its own, by PID; prints nothing, sets E2E_DISPLAY[HOME].
+# Starts an Xvfb display of its own, by PID; sets E2E_DISPLAY[HOME].
 _e2e_display() {
-    local home=$1 n=90 i
-    while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
-    Xvfb ":$n" -screen 0 640x480x24 -nolisten tcp >/dev/null 2>&1 &
-    E2E_XVFB[$home]=$!
-    E2E_DISPLAY[$home]=":$n"
-    for i in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && return 0; sleep 0.1; done
-    lab_fail "Xvfb :$n did not start"
+    xvfb_start 640x480x24 || return 1
+    E2E_XVFB[$1]=$XVFB_PID
+    E2E_DISPLAY[$1]=$DISPLAY
 }
 
 # A home ready for a program: its Wine prefix (with Wine's own fonts and Wine-drawn
@@ -80,18 +72,15 @@ _e2e_display() {
 # the tunnel (UDP 8080 on tun0). Sets E2E_WORK[HOME] to the working directory.
 declare -A E2E_WORK=()
 e2e_home() {
-    local home=$1 work prefix
+    local home=$1 work
     work=$(lab_wine_home "$home") || return 1
     E2E_WORK[$home]=$work
-    prefix=$LAB_RUN/$home/prefix
-    cp /usr/share/wine/fonts/* "$prefix/drive_c/windows/Fonts/" 2>/dev/null
     _e2e_display "$home" || return 1
-    e2e_wine "$home" wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f \
-        >/dev/null 2>&1
-    # With that first Wine process of the home its wineserver ends, and takes a while to
-    # wind its desktop down: a program started meanwhile had its window searched for
-    # among windows that were going away, and the search failed now and then.
-    e2e_wine "$home" wineserver -w
+    # The prefix readied for screenshots by the first Wine process of the home. Its
+    # wineserver then ends, and takes a while to wind its desktop down: a program started
+    # meanwhile had its window searched for among windows that were going away, and the
+    # search failed now and then; so this waits for that end.
+    e2e_wine "$home" bash -c '. "$0" && wine_prefix_dress' "$LIB_DIR/lib.sh"
     ip netns exec "$(lab_ns "$home")" iptables -w -A INPUT -i tun0 -p udp --dport 8080
 }
 
@@ -126,15 +115,14 @@ e2e_start() {
     work=${E2E_WORK[$home]}; base=$(basename "$exe")
     cp "$exe" "$work/$base" && cp "$E2E_TOOLS/watch.exe" "$work/" || return 1
     E2E_PID[$name]=$(cd "$work" && lab_spawn "$home" "$name" env DISPLAY="${E2E_DISPLAY[$home]}" \
-        WINEPREFIX="$LAB_RUN/$home/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
-        wine "$base")
+        WINEPREFIX="$LAB_RUN/$home/prefix" wine "$base")
     DISPLAY=${E2E_DISPLAY[$home]} timeout 60 xdotool search --sync --onlyvisible \
         --name "^$caption\$" >/dev/null 2>&1 ||
         { lab_fail "no window \"$caption\" from $base in $home"; return 1; }
     e2e_driver "$home" wait "$caption" 10000 ||
         { lab_fail "the driver cannot reach \"$caption\" in $home"; return 1; }
     (cd "$work" && lab_spawn "$home" "watch-$name" env DISPLAY="${E2E_DISPLAY[$home]}" \
-        WINEPREFIX="$LAB_RUN/$home/prefix" WINEDEBUG=-all wine watch.exe "$caption") >/dev/null
+        WINEPREFIX="$LAB_RUN/$home/prefix" wine watch.exe "$caption") >/dev/null
     E2E_LOG[$name]=$LAB_RUN/$home/watch-$name.log
     E2E_CAPTION[$name]=$caption
     E2E_HOME[$name]=$home
@@ -151,9 +139,9 @@ e2e_driver() {
 # Types name and password into a program's dialog.
 e2e_fill() {   # e2e_fill NAME USER PASSWORD
     local home=${E2E_HOME[$1]} caption=${E2E_CAPTION[$1]}
-    e2e_driver "$home" set "$caption" 1003 "$2" && e2e_driver "$home" set "$caption" 1004 "$3"
+    e2e_driver "$home" set "$caption" $NAME_FIELD "$2" && e2e_driver "$home" set "$caption" $PASSWORD_FIELD "$3"
 }
-# Presses a button (1000 Connect, 1001 Disconnect, 2 Cancel) of a program's dialog.
+# Presses a button (CONNECT_BUTTON, DISCONNECT_BUTTON, IDCANCEL) of a program's dialog.
 e2e_press() { e2e_driver "${E2E_HOME[$1]}" press "${E2E_CAPTION[$1]}" "$2"; }
 
 # e2e_mark NAME: the number of status changes logged so far (for e2e_wait).
@@ -162,30 +150,21 @@ e2e_mark() { wc -l <"${E2E_LOG[$1]}" 2>/dev/null || echo 0; }
 # e2e_wait NAME TEXT SECONDS [MARK]: waits until the status line of NAME showed TEXT
 # (escaped as the watcher writes it; '*' for any text) in a change after MARK (default:
 # any). Prints the time (ms since the epoch) of that change; returns 1 on timeout.
-e2e_wait() {
-    local name=$1 text=$2 seconds=$3 mark=${4:-0} end line
-    end=$(( $(date +%s) + seconds ))
-    while :; do
-        line=$(tail -n +"$((mark + 1))" "${E2E_LOG[$name]}" 2>/dev/null |
-               E2E_TEXT=$text awk '{ ms = $1; sub(/^[0-9]+ ?/, "") }
-                                 ENVIRON["E2E_TEXT"] == "*" || $0 == ENVIRON["E2E_TEXT"] { print ms; exit }')
-        [ -n "$line" ] && { echo "$line"; return 0; }
-        [ "$(date +%s)" -ge "$end" ] && return 1
-        sleep 0.2
-    done
+e2e_wait() { busywait $(($3 * 1000)) e2e_showed "$1" "$2" "${4:-0}"; }
+
+# e2e_showed NAME TEXT MARK: prints the time of the first change after MARK that showed TEXT.
+e2e_showed() {
+    local at
+    at=$(tail -n +"$(($3 + 1))" "${E2E_LOG[$1]}" 2>/dev/null |
+         E2E_TEXT=$2 awk '{ ms = $1; sub(/^[0-9]+ ?/, "") }
+                          ENVIRON["E2E_TEXT"] == "*" || $0 == ENVIRON["E2E_TEXT"] { print ms; exit }')
+    [ -n "$at" ] && echo "$at"
 }
 
 # e2e_wait_connected NAME SECONDS MARK: waits until NAME shows the connected text or the
 # recovery text (the server's, after a missed tick) after MARK; prints the time.
-e2e_wait_connected() {
-    local end=$(( $(date +%s) + $2 )) at
-    while :; do
-        at=$(e2e_wait "$1" "$E2E_CONNECTED" 0 "$3") || at=$(e2e_wait "$1" "$E2E_RECOVERY" 0 "$3") || at=""
-        [ -n "$at" ] && { echo "$at"; return 0; }
-        [ "$(date +%s)" -ge "$end" ] && return 1
-        sleep 0.3
-    done
-}
+e2e_wait_connected() { busywait $(($2 * 1000)) _e2e_connected "$1" "$3"; }
+_e2e_connected() { e2e_showed "$1" "$CONNECTED" "$2" || e2e_showed "$1" "$RECOVERY" "$2"; }
 
 # The status texts of NAME after MARK, one per line (for messages).
 e2e_texts() { tail -n +"$(( ${2:-0} + 1 ))" "${E2E_LOG[$1]}" 2>/dev/null | cut -d' ' -f2- | paste -sd'|'; }
@@ -218,34 +197,33 @@ e2e_cpu_ticks() { awk '{ sub(/^.*\) /, ""); print $12 + $13 }' "/proc/$1/stat" 2
 # routers forget their NAT mappings (conntrack -F); the server registers again.
 # Returns 1 when the server does not show "WAIT FOR REQUEST" within SECONDS (30).
 e2e_reset_pair() {
-    local seconds=${1:-30} i pid busy h m
-    e2e_press client 1001
-    e2e_press server 1001
-    for i in $(seq 60); do          # until no OpenVPN runs in either home
-        busy=0
-        for h in home-server home-client; do
-            for pid in $(ip netns pids "$(lab_ns "$h")"); do
-                [ "$(readlink "/proc/$pid/exe" 2>/dev/null)" = /usr/sbin/openvpn ] && busy=1
-            done
-        done
-        [ $busy = 0 ] && break
-        sleep 0.1
-    done
+    local seconds=${1:-30} h m
+    e2e_press client $DISCONNECT_BUTTON
+    e2e_press server $DISCONNECT_BUTTON
+    busywait 6000 _e2e_no_openvpn
     for h in router-server router-client; do
         ip netns exec "$(lab_ns "$h")" conntrack -F >/dev/null 2>&1
     done
     m=$(e2e_mark server)
-    e2e_press server 1000
-    e2e_wait server 'WAIT FOR REQUEST' "$seconds" "$m" >/dev/null
+    e2e_press server $CONNECT_BUTTON
+    e2e_wait server "$WAIT_FOR_REQUEST" "$seconds" "$m" >/dev/null
+}
+# No OpenVPN runs in either home.
+_e2e_no_openvpn() {
+    local h pid
+    for h in home-server home-client; do
+        for pid in $(ip netns pids "$(lab_ns "$h")"); do
+            [ "$(readlink "/proc/$pid/exe" 2>/dev/null)" = /usr/sbin/openvpn ] && return 1
+        done
+    done
+    true
 }
 
 # Everything down: the lab (every process by PID, every namespace) and the displays.
 e2e_cleanup() {
     local h
     lab_down
-    for h in "${!E2E_XVFB[@]}"; do
-        kill "${E2E_XVFB[$h]}" 2>/dev/null && wait "${E2E_XVFB[$h]}" 2>/dev/null
-    done
+    for h in "${!E2E_XVFB[@]}"; do xvfb_stop "${E2E_XVFB[$h]}"; done
     E2E_XVFB=()
     true
 }

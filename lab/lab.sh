@@ -21,6 +21,8 @@
 
 LAB_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 LAB_REPO=$(cd "$LAB_DIR/.." && pwd)
+. "$LAB_REPO/tools/lib.sh"
+wine_env
 LAB_ROOT=${LAB_ROOT:-/var/tmp/punchvpn-lab}
 LAB_ID=${LAB_ID:-pv}
 LAB_RUN=$LAB_ROOT/$LAB_ID
@@ -82,12 +84,12 @@ lab_spawn() {
 
 # Stops one process started by lab_spawn: TERM, then KILL after two seconds.
 lab_stop_pid() {
-    local pid=$1 i
+    local pid=$1
     kill -TERM "$pid" 2>/dev/null || return 0
-    for i in $(seq 20); do kill -0 "$pid" 2>/dev/null || return 0; sleep 0.1; done
-    kill -KILL "$pid" 2>/dev/null
+    busywait 2000 lab_gone "$pid" || kill -KILL "$pid" 2>/dev/null
     true
 }
+lab_gone() { ! kill -0 "$1" 2>/dev/null; }
 
 # --- bring-up ----------------------------------------------------------------------
 
@@ -203,7 +205,7 @@ _lab_build() {
 # runs inside the lab's namespaces), removes the namespaces and their /etc/netns
 # entries. Safe to call more than once and on a half-built lab. Logs stay in $LAB_RUN.
 lab_down() {
-    local pid rest ns h i left
+    local pid rest ns h
     if [ -f "$LAB_RUN/pids" ]; then
         while read -r pid rest; do kill -TERM "$pid" 2>/dev/null; done <"$LAB_RUN/pids"
     fi
@@ -215,15 +217,7 @@ lab_down() {
         [ -e "/run/netns/$ns" ] || continue
         for pid in $(ip netns pids "$ns" 2>/dev/null); do kill -TERM "$pid" 2>/dev/null; done
     done
-    for i in $(seq 30); do
-        left=""
-        for h in $LAB_HOSTS; do
-            ns=$(lab_ns "$h")
-            [ -e "/run/netns/$ns" ] && left="$left$(ip netns pids "$ns" 2>/dev/null)"
-        done
-        [ -z "$left" ] && break
-        sleep 0.1
-    done
+    busywait 3000 _lab_quiet
     for h in $LAB_HOSTS; do
         ns=$(lab_ns "$h")
         [ -e "/run/netns/$ns" ] || { rm -rf "/etc/netns/$ns"; continue; }
@@ -239,6 +233,16 @@ lab_down() {
     # The Wine prefixes are large; logs and call records stay for reading.
     rm -rf "$LAB_RUN"/home-*/prefix
     rm -f "$LAB_RUN/up"
+    true
+}
+
+# No process runs in any namespace of the lab.
+_lab_quiet() {
+    local h ns
+    for h in $LAB_HOSTS; do
+        ns=$(lab_ns "$h")
+        [ -e "/run/netns/$ns" ] && [ -n "$(ip netns pids "$ns" 2>/dev/null)" ] && return 1
+    done
     true
 }
 
@@ -267,8 +271,7 @@ lab_wine_template() {
     if [ -f "$t/.made" ] && [ "$(cat "$t/.made")" = "$version" ]; then echo "$t"; return 0; fi
     rm -rf "$t" && mkdir -p "$t" || return 1
     # In a namespace of its own, so that Wine's first start sees no network at all.
-    WINEPREFIX=$t WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
-        unshare --net sh -c 'wineboot -i >/dev/null 2>&1; wineserver -w' ||
+    unshare --net bash -c '. "$0" && wine_boot "$1"' "$LIB_DIR/lib.sh" "$t" ||
         { lab_fail "could not make a Wine prefix in $t"; return 1; }
     echo "$version" >"$t/.made"
     echo "$t"
@@ -311,8 +314,7 @@ lab_copy_keys() {
 # namespaces, where the sockets of its programs must live. DISPLAY comes from the caller.
 lab_wine() {
     local home=$1; shift
-    lab_exec "$home" env WINEPREFIX="$LAB_RUN/$home/prefix" WINEDEBUG=-all \
-        WINEDLLOVERRIDES="mscoree,mshtml=" "$@"
+    lab_exec "$home" env WINEPREFIX="$LAB_RUN/$home/prefix" "$@"
 }
 
 # The calls the doubles of a home recorded (one line each: seconds, command line).

@@ -1,5 +1,6 @@
 # Helpers for the tests of the real programs, sourced by test scripts: start a
 # program under Wine, drive its windows, and wait for its exit code.
+. "$WINE_TESTS/../../tools/lib.sh"
 
 DRIVER="$WINDOWS_BUILD/tests/wine/driver.exe"
 
@@ -27,14 +28,13 @@ start_program() {
     expect_driver 0 wait "$caption" 10000
 }
 
+# The program PROGRAM_PID has ended.
+program_gone() { ! kill -0 "$PROGRAM_PID" 2>/dev/null; }
+
 # Waits up to SECONDS for PROGRAM_PID to end and fails unless it exits with CODE.
 expect_exit() {
-    local code=$1 seconds=$2 status=0 i
-    for ((i = 0; i < seconds * 10; i++)); do
-        kill -0 "$PROGRAM_PID" 2>/dev/null || break
-        sleep 0.1
-    done
-    if kill -0 "$PROGRAM_PID" 2>/dev/null; then
+    local code=$1 seconds=$2 status=0
+    if ! busywait $((seconds * 1000)) program_gone; then
         kill "$PROGRAM_PID"
         fail "the program did not end within $seconds s"
     fi

@@ -1,9 +1,10 @@
 # The files that OpenVPN reads, as the Windows build writes them (text mode: CR LF):
 # op.bat with the server's address and port and no line break after "exit", and
 # unamepass with name and password.
-set -eu
+set -euo pipefail
 . "$WINE_TESTS/program.sh"
-cd "$(mktemp -d)"
+scratch_dir
+cd "$SCRATCH"
 echo stale >op.bat
 printf 'a much longer stale content than the new one\r\n' >unamepass
 wine "$WINDOWS_BUILD/tests/wine/file_writer.exe" || fail "file_writer failed"

@@ -5,15 +5,15 @@
 # the program started from that shortcut shows IDLE and writes into that folder; the
 # silent uninstaller removes all of it and leaves the hosts file as it was. Without
 # OpenVPN the interactive installer says so and where to get it, then installs.
-set -eu
+set -euo pipefail
 . "$WINE_TESTS/program.sh"
-. "$WINE_TESTS/wine-env.sh"
-scratch=$(mktemp -d)
-trap 'stop_prefix; rm -rf "$scratch"' EXIT
+scratch_dir
+scratch=$SCRATCH
 cd "$scratch"
 "$WINE_TESTS/../../openvpn/make-kits" "$WINDOWS_BUILD" "$scratch/keys" "$scratch/kits" >/dev/null ||
     fail "make-kits could not make the installers"
-make_prefix "$scratch/prefix"
+wine_prefix_make "$scratch/prefix"
+defer wine_prefix_stop
 C="$WINEPREFIX/drive_c"
 MENU='C:\ProgramData\Microsoft\Windows\Start Menu\Programs'
 OPENVPN_PROBE="$C/Program Files/OpenVPN/license.txt"
@@ -27,13 +27,10 @@ uninstall_value() {
 
 # Clicks button ID of window CAPTION once the button shows TEXT.
 click_when() {
-    local caption=$1 id=$2 text=$3 i
-    for ((i = 0; i < 60; i++)); do
-        [ "$(driver get "$caption" "$id" 2>/dev/null | tr -d '\r')" = "$text" ] && break
-        sleep 0.5
-    done
-    expect_driver 0 press "$caption" "$id"
+    busywait 30000 shows "$@" || true
+    expect_driver 0 press "$1" "$2"
 }
+shows() { [ "$(driver get "$1" "$2" 2>/dev/null | tr -d '\r')" = "$3" ]; }
 
 # check_installed SIDE EXE CAPTION TRACE FILES: installs the side silently and
 # checks its files, its entry, its shortcut, and the program started from the
@@ -59,10 +56,10 @@ arguments=" ] || fail "the shortcut: $(/usr/bin/python3 "$WINE_TESTS/read-shortc
     wine start /wait "$MENU\\punchvpn $side.lnk" &
     PROGRAM_PID=$!
     timeout 60 xdotool search --sync --onlyvisible --name "^$caption\$" >/dev/null || fail "no window \"$caption\""
-    expect_driver 0 expect "$caption" 1005 IDLE 10000
+    expect_driver 0 expect "$caption" $STATUS_LINE "$IDLE" 10000
     save_screenshot "$caption" "installed-$side"
     [ -e "$dir/$trace" ] || fail "$exe did not run in its install folder (no $trace there)"
-    expect_driver 0 press "$caption" 2
+    expect_driver 0 press "$caption" $IDCANCEL
     expect_exit 0 10
 }
 
@@ -102,10 +99,10 @@ check_uninstalled client
 
 mkdir -p "$(dirname "$OPENVPN_PROBE")"
 echo "OpenVPN (Wine test stand-in)" >"$OPENVPN_PROBE"
-check_installed client client.exe "VPN CLIENT" hosts \
+check_installed client client.exe "$CLIENT_CAPTION" hosts \
     "ca.crt client.crt client.exe client.key client.ovpn remind.bat stop.exe tls-crypt.key uninstall.exe "
 grep -q '^10\.8\.0\.1' "$HOSTS_FILE" || fail "the client did not add its hosts entry"
-check_installed server server.exe "VPN SERVER" log \
+check_installed server server.exe "$SERVER_CAPTION" log \
     "ca.crt remind.bat server.crt server.exe server.key server.ovpn tls-crypt.key uninstall.exe "
 check_uninstalled client
 check_uninstalled server

@@ -1,20 +1,23 @@
 # Without "c:\program files\openvpn\license.txt" each program starts remind.bat in a
 # shown window and ends with exit code 0 before any window of its own: no dialog,
 # no main window, no "tskill openvpn", and the client leaves the hosts file alone.
-set -eu
+set -euo pipefail
 . "$WINE_TESTS/whole-program.sh"
 make_workdir punchvpn-no-openvpn
 uninstall_openvpn
-trap install_openvpn EXIT
+defer install_openvpn
 # remind.bat as the kit has it opens a titled console window that waits for a key;
 # this one records that it ran, and with which arguments.
 printf '@echo off\r\ntitle remind test\r\necho ran %%*>remind.ran\r\npause\r\n' >remind.bat
-HOSTS_FILE_BEFORE=$(cat "$HOSTS_FILE" 2>/dev/null | md5sum)
+# The checksum of the hosts file, or of nothing where there is none.
+hosts_sum() { { cat "$HOSTS_FILE" 2>/dev/null || true; } | md5sum; }
+no_window() { ! xdotool search --name "$1" >/dev/null 2>&1; }
+HOSTS_FILE_BEFORE=$(hosts_sum)
 
 # Fails unless the program ends with 0 and remind.bat ran in a shown window, while
 # no window of the program came up (watched from the X side the whole time).
 check_reminds() {
-    local exe=$1 windows='^(VPN CLIENT|VPN SERVER|CLIENT|server|About)$'
+    local exe=$1 windows="^($CLIENT_CAPTION|$SERVER_CAPTION|CLIENT|server|About)\$"
     rm -f remind.ran seen
     wine "$exe" &
     PROGRAM_PID=$!
@@ -24,14 +27,15 @@ check_reminds() {
     done
     expect_exit 0 60
     [ ! -e seen ] || fail "a window of $exe appeared"
-    timeout 20 bash -c 'until [ -e remind.ran ]; do sleep 0.1; done' || fail "remind.bat did not run"
+    busywait 20000 test -e remind.ran || fail "remind.bat did not run"
     [ "$(tr -d '\r ' <remind.ran)" = ran ] || fail "remind.bat got arguments: $(cat remind.ran)"
     local window
-    window=$(timeout 20 xdotool search --sync --onlyvisible --name '^remind test$' | head -1) ||
+    window=$(timeout 20 xdotool search --sync --onlyvisible --name '^remind test$') ||
         fail "remind.bat has no shown window"
+    window=${window%%$'\n'*}
     # A key ends it.
     xdotool windowfocus --sync "$window" key space 2>/dev/null || true
-    timeout 10 bash -c 'while xdotool search --name "^remind test\$" >/dev/null 2>&1; do sleep 0.2; done' ||
+    busywait 10000 no_window '^remind test$' ||
         fail "the window of remind.bat did not close on a key"
 }
 
@@ -41,6 +45,6 @@ echo "== server.exe"
 check_reminds server.exe
 [ ! -e calls.log ] || fail "OpenVPN commands ran: $(calls | tr '\n' ';')"
 [ ! -e hosts ] || fail "the client made its scratch copy of the hosts file"
-[ "$(cat "$HOSTS_FILE" 2>/dev/null | md5sum)" = "$HOSTS_FILE_BEFORE" ] || fail "the hosts file changed"
+[ "$(hosts_sum)" = "$HOSTS_FILE_BEFORE" ] || fail "the hosts file changed"
 [ ! -e log ] || fail "the server ran its discovery"
 echo "OK both programs remind and end"

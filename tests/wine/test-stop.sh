@@ -1,9 +1,10 @@
 # stop.exe ends every running process of the named image, waits until they are
 # gone, and leaves every other process alone.
-set -eu
+set -euo pipefail
 . "$WINE_TESTS/program.sh"
 stop="$WINDOWS_BUILD/stop/stop.exe"
-cd "$(mktemp -d)"
+scratch_dir
+cd "$SCRATCH"
 cp "$WINDOWS_BUILD/tests/wine/sleeper.exe" openvpn.exe
 cp "$WINDOWS_BUILD/tests/wine/sleeper.exe" other.exe
 
@@ -11,7 +12,7 @@ cp "$WINDOWS_BUILD/tests/wine/sleeper.exe" other.exe
 start_sleeper() {
     wine "$1.exe" 120 >"$1-$2.out" &
     SLEEPER_PID=$!
-    timeout 60 bash -c "until grep -q ready '$1-$2.out'; do sleep 0.1; done" || fail "$1 did not start"
+    busywait 60000 grep -q ready "$1-$2.out" || fail "$1 did not start"
 }
 
 # Fails unless the Linux side of that Wine process is gone within 5 s.

@@ -1,4 +1,4 @@
-# Helpers for the tests of the whole programs, sourced after wine-env.sh by the
+# Helpers for the tests of the whole programs, sourced by the
 # test scripts: a working directory on drive C: with the programs and the command
 # doubles in it, OpenVPN "installed" or not, and the calls the doubles recorded.
 . "$WINE_TESTS/program.sh"
@@ -31,15 +31,14 @@ uninstall_openvpn() { rm -f "$OPENVPN_DIR/license.txt"; }
 # The calls recorded so far, one per line.
 calls() { cat "$WORK/calls.log" 2>/dev/null; }
 
+calls_at_least() { [ "$(calls | wc -l)" -ge "$1" ]; }
+
 # Waits up to SECONDS until COUNT calls are recorded, then lets late ones arrive
 # for half a second and fails unless exactly COUNT are there. WinExec does not
 # wait, so a call may be recorded after the program has ended.
 expect_calls() {
-    local count=$1 seconds=$2 i
-    for ((i = 0; i < seconds * 10; i++)); do
-        [ "$(calls | wc -l)" -ge "$count" ] && break
-        sleep 0.1
-    done
+    local count=$1 seconds=$2
+    busywait $((seconds * 1000)) calls_at_least "$count" || true
     sleep 0.5
     [ "$(calls | wc -l)" -eq "$count" ] ||
         fail "wanted $count recorded calls, got: $(calls | tr '\n' ';')"
@@ -59,4 +58,24 @@ set_field() {
     expect_driver 0 set "$caption" "$id" "$text"
     [ "$(driver get "$caption" "$id" | tr -d '\r')" = "$text" ] ||
         fail "control $id of \"$caption\" does not show \"$text\""
+}
+
+# Starts EXE, which must show IDLE and run "tskill openvpn" once on its way up.
+expect_start_up() {
+    local exe=$1 caption=$2
+    start_program "$exe" "$caption"
+    expect_driver 0 expect "$caption" $STATUS_LINE "$IDLE" 5000
+    expect_calls 1 5
+    [ "$(calls)" = "tskill openvpn" ] || fail "start-up ran \"$(calls)\", wanted \"tskill openvpn\""
+}
+
+# A name without a password: Connect changes nothing. Saves the dialog as SHOT.
+expect_no_connect_without_password() {
+    local caption=$1 shot=$2
+    set_field "$caption" $NAME_FIELD office
+    expect_driver 0 press "$caption" $CONNECT_BUTTON
+    sleep 1
+    [ "$(driver status "$caption" | tr -d '\r')" = "$IDLE" ] || fail "the status left IDLE"
+    [ ! -e unamepass ] || fail "unamepass written without a password"
+    save_screenshot "$caption" "$shot"
 }

@@ -1,0 +1,127 @@
+# The shell library of the Wine tests, the NAT lab, the comparison and the benchmarks
+# (source it from bash). It lives in tools/ because it serves tests/wine and lab/ alike:
+#
+#   busywait TIMEOUT_MS CMD...   runs CMD every 0.1 s until it succeeds; 1 after TIMEOUT_MS
+#   check NAME CMD...            runs CMD, prints PASS or FAIL with NAME and counts it
+#   defer CMD...                 pushes CMD onto the cleanup stack, which one trap runs in
+#                                reverse on exit, Ctrl-C or TERM; end_pid PID... for it
+#   scratch_dir                  a fresh directory under /tmp (SCRATCH), removed on exit
+#   netns_private CMD...         CMD in a network namespace of its own, with lo up
+#   netns_holder                 a process in a network namespace of its own (NETNS_PID)
+#   xvfb_start [SCREEN]          a private X display (DISPLAY, XVFB_PID); xvfb_stop PID
+#   wine_env                     the environment of every Wine command
+#   wine_boot DIR                a fresh Wine prefix in DIR; wine_prefix_dress readies it
+#                                for screenshots; wine_prefix_make DIR does both
+
+LIB_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+LIB_REPO=$(cd "$LIB_DIR/.." && pwd)
+# The dialogs' control ids and status texts.
+. "$LIB_DIR/dialog.sh"
+
+# --- waiting and checking ------------------------------------------------------------
+
+busywait() {
+    local timeout_ms=$1 start now
+    shift
+    start=$(date +%s%3N)
+    until "$@"; do
+        now=$(date +%s%3N)
+        [ $((now - start)) -lt "$timeout_ms" ] || return 1
+        sleep 0.1
+    done
+}
+
+CHECK_PASSED=0 CHECK_FAILED=0
+check() {
+    local name=$1
+    shift
+    if "$@"; then
+        echo "    PASS  $name"
+        CHECK_PASSED=$((CHECK_PASSED + 1))
+    else
+        echo "    FAIL  $name"
+        CHECK_FAILED=$((CHECK_FAILED + 1))
+        return 1
+    fi
+}
+
+# --- the cleanup stack -----------------------------------------------------------------
+
+DEFERRED=()
+defer() { DEFERRED+=("$(printf '%q ' "$@")"); }
+
+# Runs the stack, last pushed first, each step whatever became of the one before.
+run_deferred() {
+    local i
+    set +e
+    for ((i = ${#DEFERRED[@]} - 1; i >= 0; i--)); do eval "${DEFERRED[i]}"; done
+    DEFERRED=()
+}
+trap run_deferred EXIT
+trap 'echo "$(basename "$0"): interrupted" >&2; exit 130' INT
+trap 'exit 143' TERM
+
+# Ends background processes that may have ended already.
+end_pid() { kill "$@" 2>/dev/null; true; }
+
+scratch_dir() {
+    SCRATCH=$(mktemp -d /tmp/punchvpn-XXXXXX)
+    defer rm -rf "$SCRATCH"
+}
+
+# --- network namespaces ----------------------------------------------------------------
+
+netns_private() { unshare --net sh -c 'ip link set lo up && exec "$@"' netns_private "$@"; }
+
+# A process that holds a network namespace of its own until the cleanup stack ends it.
+netns_holder() {
+    unshare --net sleep infinity &
+    NETNS_PID=$!
+    defer end_pid "$NETNS_PID"
+    busywait 5000 _netns_apart "$NETNS_PID"
+}
+_netns_apart() { [ "$(readlink "/proc/$1/ns/net")" != "$(readlink /proc/self/ns/net)" ]; }
+
+# --- X and Wine ------------------------------------------------------------------------
+
+# Starts Xvfb on the first free display; sets XVFB_PID and exports DISPLAY.
+xvfb_start() {
+    local n=90
+    while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
+    Xvfb ":$n" -screen 0 "${1:-1024x768x24}" -nolisten tcp >/dev/null 2>&1 &
+    XVFB_PID=$!
+    export DISPLAY=":$n"
+    busywait 10000 test -e "/tmp/.X11-unix/X$n" || { echo "Xvfb :$n did not start" >&2; return 1; }
+}
+xvfb_stop() { kill "$1" 2>/dev/null && wait "$1" 2>/dev/null; true; }
+
+# No debug output, no Mono or Gecko, and no menu entries or icons on the host for
+# shortcuts made in a prefix.
+wine_env() { export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"; }
+
+# A fresh prefix in DIR, its wineserver ended again.
+wine_boot() {
+    mkdir -p "$1" || return 1
+    WINEPREFIX=$1 wineboot -i >/dev/null 2>&1
+    WINEPREFIX=$1 wineserver -w
+}
+
+# Readies the prefix WINEPREFIX for screenshots of what a user sees. Without a window
+# manager on the private display, Wine draws the caption and frame itself; and this
+# Wine does not find its own fonts (Marlett for the caption buttons, MS Sans Serif and
+# System for the dialogs): it loads those in the prefix's font folder.
+wine_prefix_dress() {
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
+    cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null
+    wineserver -w
+}
+
+# A fresh, readied prefix in DIR; exports WINEPREFIX for it.
+wine_prefix_make() {
+    wine_env
+    export WINEPREFIX=$1
+    wine_boot "$1" && wine_prefix_dress
+}
+
+# Stops the wineserver of WINEPREFIX (and so every Wine process of that prefix).
+wine_prefix_stop() { wineserver -k 2>/dev/null; true; }
