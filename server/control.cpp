@@ -81,6 +81,18 @@ static void disconnectPressed(HWND dialog)
     active = 0;
 }
 
+static int takeProbes(bool& wrongPassword);
+
+// The probe socket stays open from one tunnel to the next; probes still queued there
+// came through an earlier tunnel and must not count for the new one (a client with
+// the wrong password would show as connected for a tick).
+static void dropStaleProbes()
+{
+    bool ignored;
+    if (probeSocket != -1)
+        takeProbes(ignored);
+}
+
 // The follow-up of a client's request: punch, then start OpenVPN or register again.
 static void answerRequest(HWND dialog)
 {
@@ -94,6 +106,7 @@ static void answerRequest(HWND dialog)
     }
     SetTimer(dialog, MONITOR_TIMER, TICK_PERIOD, nullptr);
     showStatus(dialog, "START OPENVPN");
+    dropStaleProbes();
     startCommand(SERVER_OPENVPN_COMMAND, SW_HIDE);
 }
 

@@ -281,6 +281,25 @@ TEST_F(ServerDialog, MissingBeatsBlankTheLineRecoverAndAtSevenBreakTheTunnel)
     EXPECT_EQ(platform::itemText(STATUS_LINE), CONNECTED_TEXT);
 }
 
+TEST_F(ServerDialog, ProbesLeftFromAnEarlierTunnelDoNotCountForTheNext)
+{
+    startTunnel();
+    tunnelUp();
+    clientProbes({"secret"});
+    clientProbes({"secret"});
+    ASSERT_EQ(connected, 1);
+    clientProbes({"wrong"});
+    ASSERT_EQ(platform::itemText(STATUS_LINE), "WRONG PASSWORD");
+    // The old tunnel's last probe arrives after the server ended it.
+    clientTunnel->sendTo(probeWith("secret"), SERVER_TUNNEL_ADDRESS, PROBE_PORT);
+    ticks(1);
+    ASSERT_EQ(platform::itemText(STATUS_LINE), "WAIT FOR REQUEST");
+    startTunnel(false);
+    ticks(1); // the new tunnel is not up yet: nothing came through it
+    EXPECT_EQ(platform::itemText(STATUS_LINE), "START OPENVPN");
+    EXPECT_EQ(shown(CONNECTED_TEXT), 1);
+}
+
 TEST_F(ServerDialog, UnconfirmedTunnelShowsTheRecoveryTextThenTheConnectedText)
 {
     startTunnel();
