@@ -210,7 +210,9 @@ lab_down() {
         while read -r pid rest; do kill -TERM "$pid" 2>/dev/null; done <"$LAB_RUN/pids"
     fi
     for h in home-server home-client; do
-        [ -d "$LAB_RUN/$h/prefix" ] && WINEPREFIX=$LAB_RUN/$h/prefix wineserver -k 2>/dev/null
+        [ -d "$LAB_RUN/$h/prefix" ] || continue
+        WINEPREFIX=$LAB_RUN/$h/prefix wineserver -k 2>/dev/null
+        wine_server_dir_remove "$LAB_RUN/$h/prefix"
     done
     for h in $LAB_HOSTS; do
         ns=$(lab_ns "$h")

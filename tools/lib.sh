@@ -124,4 +124,22 @@ wine_prefix_make() {
 }
 
 # Stops the wineserver of WINEPREFIX (and so every Wine process of that prefix).
-wine_prefix_stop() { wineserver -k 2>/dev/null; true; }
+wine_prefix_stop() {
+    wineserver -k 2>/dev/null
+    wine_server_dir_remove "$WINEPREFIX"
+}
+
+# Removes the socket directory that a wineserver of prefix DIR leaves behind in /tmp
+# (/tmp/wine-XXXXXX/server-DEVICE-INODE, the prefix's device and inode in hex) once
+# that server has ended.
+wine_server_dir_remove() {
+    local tag dir
+    tag=server-$(stat -c %D "$1" 2>/dev/null)-$(printf %x "$(stat -c %i "$1" 2>/dev/null || echo 0)")
+    WINEPREFIX=$1 timeout 10 wineserver -w 2>/dev/null
+    for dir in /tmp/wine-*/"$tag"; do
+        [ -d "$dir" ] || continue
+        rm -rf "$dir"
+        rmdir "${dir%/*}" 2>/dev/null
+    done
+    true
+}
