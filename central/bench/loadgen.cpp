@@ -64,6 +64,18 @@ void putLittle32(uint8_t* p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
 }
 
+// Takes up to BATCH waiting datagrams from fd into data, without waiting; gives how
+// many (0 or less: none).
+template <size_t SIZE>
+int receiveBatch(int fd, mmsghdr (&messages)[BATCH], iovec (&vec)[BATCH], uint8_t (&data)[BATCH][SIZE]) {
+    for (int i = 0; i < BATCH; ++i) {
+        vec[i] = {data[i], SIZE};
+        messages[i].msg_hdr.msg_iov = &vec[i];
+        messages[i].msg_hdr.msg_iovlen = 1;
+    }
+    return recvmmsg(fd, messages, BATCH, MSG_DONTWAIT, nullptr);
+}
+
 struct Load {
     sockaddr_in target{};
     int servers[SOCKETS], clients[SOCKETS];
@@ -117,12 +129,7 @@ struct Load {
         iovec vec[BATCH];
         uint8_t data[BATCH][128];
         for (;;) {
-            for (int i = 0; i < BATCH; ++i) {
-                vec[i] = {data[i], sizeof data[i]};
-                messages[i].msg_hdr.msg_iov = &vec[i];
-                messages[i].msg_hdr.msg_iovlen = 1;
-            }
-            int n = recvmmsg(fd, messages, BATCH, MSG_DONTWAIT, nullptr);
+            int n = receiveBatch(fd, messages, vec, data);
             if (n <= 0) return;
             int64_t now = nowUs();
             received += unsigned(n);
@@ -243,12 +250,7 @@ struct Relayed {
         iovec vec[BATCH];
         uint64_t found = 0;
         for (;;) {
-            for (int i = 0; i < BATCH; ++i) {
-                vec[i] = {data[i], sizeof data[i]};
-                messages[i].msg_hdr.msg_iov = &vec[i];
-                messages[i].msg_hdr.msg_iovlen = 1;
-            }
-            int n = recvmmsg(fd, messages, BATCH, MSG_DONTWAIT, nullptr);
+            int n = receiveBatch(fd, messages, vec, data);
             if (n <= 0) return found;
             for (int i = 0; i < n; ++i) {
                 int32_t got;
