@@ -116,8 +116,7 @@ e2e_start() {
     cp "$exe" "$work/$base" && cp "$E2E_TOOLS/watch.exe" "$work/" || return 1
     E2E_PID[$name]=$(cd "$work" && lab_spawn "$home" "$name" env DISPLAY="${E2E_DISPLAY[$home]}" \
         WINEPREFIX="$LAB_RUN/$home/prefix" wine "$base")
-    DISPLAY=${E2E_DISPLAY[$home]} timeout 60 xdotool search --sync --onlyvisible \
-        --name "^$caption\$" >/dev/null 2>&1 ||
+    DISPLAY=${E2E_DISPLAY[$home]} x_window_wait 60000 "^$caption\$" >/dev/null ||
         { lab_fail "no window \"$caption\" from $base in $home"; return 1; }
     e2e_driver "$home" wait "$caption" 10000 ||
         { lab_fail "the driver cannot reach \"$caption\" in $home"; return 1; }

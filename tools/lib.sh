@@ -9,6 +9,9 @@
 #   netns_private CMD...         CMD in a network namespace of its own, with lo up
 #   netns_holder                 a process in a network namespace of its own (NETNS_PID)
 #   xvfb_start [SCREEN]          a private X display (DISPLAY, XVFB_PID); xvfb_stop PID
+#   x_windows [--onlyvisible] REGEX   ids of the X windows so titled (0 some, 1 none,
+#                                2 xdotool could not tell); x_window_wait TIMEOUT_MS
+#                                REGEX waits for a shown one, x_window_gone REGEX for none
 #   wine_env                     the environment of every Wine command
 #   wine_boot DIR                a fresh Wine prefix in DIR; wine_prefix_dress readies it
 #                                for screenshots; wine_prefix_make DIR does both
@@ -94,6 +97,28 @@ xvfb_start() {
     busywait 10000 test -e "/tmp/.X11-unix/X$n" || { echo "Xvfb :$n did not start" >&2; return 1; }
 }
 xvfb_stop() { kill "$1" 2>/dev/null && wait "$1" 2>/dev/null; true; }
+
+# xdotool's search stops with an X error (BadWindow) when a window goes away while it
+# looks, and now and then cannot open the display while clients come and go; Wine makes
+# and drops windows as it starts a program, so a single "search --sync" failed at once
+# now and then. Such a search says nothing about the window: x_windows returns 2 for it,
+# and the waits below look again.
+x_windows() {
+    local out
+    out=$(xdotool search "${@:1:$#-1}" --name "${!#}" 2>&1) && { grep -E '^[0-9]+$' <<<"$out"; return 0; }
+    [ -z "$out" ] && return 1
+    return 2
+}
+x_window_wait() {
+    local timeout_ms=$1 regex=$2 start ids
+    start=$(date +%s%3N)
+    until ids=$(x_windows --onlyvisible "$regex"); do
+        [ $(($(date +%s%3N) - start)) -lt "$timeout_ms" ] || return 1
+        sleep 0.1
+    done
+    echo "${ids%%$'\n'*}"
+}
+x_window_gone() { local rc=0; x_windows "$1" >/dev/null || rc=$?; [ "$rc" -eq 1 ]; }
 
 # No debug output, no Mono or Gecko, and no menu entries or icons on the host for
 # shortcuts made in a prefix.

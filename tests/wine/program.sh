@@ -23,7 +23,7 @@ start_program() {
     local exe=$1 caption=$2
     wine "$exe" &
     PROGRAM_PID=$!
-    timeout 60 xdotool search --sync --onlyvisible --name "^$caption\$" >/dev/null ||
+    x_window_wait 60000 "^$caption\$" >/dev/null ||
         fail "no window \"$caption\" from $(basename "$exe")"
     expect_driver 0 wait "$caption" 10000
 }

@@ -17,7 +17,7 @@ expect_driver 0 gone "NO SUCH WINDOW" 300
 echo "== a window that answers no message"
 wine "$WINDOWS_BUILD/tests/wine/sleeper.exe" 120 "STUCK" >sleeper.out &
 stuck=$!
-timeout 60 xdotool search --sync --onlyvisible --name '^STUCK$' >/dev/null || fail "no window STUCK"
+x_window_wait 60000 '^STUCK$' >/dev/null || fail "no window STUCK"
 expect_driver 0 visible STUCK
 expect_driver 3 gone STUCK 300
 expect_driver 1 get STUCK $NAME_FIELD

@@ -57,7 +57,7 @@ arguments=" ] || fail "the shortcut: $(/usr/bin/python3 "$WINE_TESTS/read-shortc
     # after the first had ended, and that copy held its file when the uninstaller ran.
     (cd "$dir" && exec wine "$windir\\$exe") &
     PROGRAM_PID=$!
-    timeout 60 xdotool search --sync --onlyvisible --name "^$caption\$" >/dev/null || fail "no window \"$caption\""
+    x_window_wait 60000 "^$caption\$" >/dev/null || fail "no window \"$caption\""
     expect_driver 0 expect "$caption" $STATUS_LINE "$IDLE" 10000
     save_screenshot "$caption" "installed-$side"
     [ -e "$dir/$trace" ] || fail "$exe did not run in its install folder (no $trace there)"

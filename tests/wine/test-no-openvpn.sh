@@ -11,7 +11,6 @@ defer install_openvpn
 printf '@echo off\r\ntitle remind test\r\necho ran %%*>remind.ran\r\npause\r\n' >remind.bat
 # The checksum of the hosts file, or of nothing where there is none.
 hosts_sum() { { cat "$HOSTS_FILE" 2>/dev/null || true; } | md5sum; }
-no_window() { ! xdotool search --name "$1" >/dev/null 2>&1; }
 HOSTS_FILE_BEFORE=$(hosts_sum)
 
 # Fails unless the program ends with 0 and remind.bat ran in a shown window, while
@@ -22,7 +21,7 @@ check_reminds() {
     wine "$exe" &
     PROGRAM_PID=$!
     while kill -0 "$PROGRAM_PID" 2>/dev/null; do
-        xdotool search --name "$windows" >/dev/null 2>&1 && touch seen
+        x_windows "$windows" >/dev/null && touch seen
         sleep 0.05
     done
     expect_exit 0 60
@@ -30,12 +29,11 @@ check_reminds() {
     busywait 20000 test -e remind.ran || fail "remind.bat did not run"
     [ "$(tr -d '\r ' <remind.ran)" = ran ] || fail "remind.bat got arguments: $(cat remind.ran)"
     local window
-    window=$(timeout 20 xdotool search --sync --onlyvisible --name '^remind test$') ||
+    window=$(x_window_wait 20000 '^remind test$') ||
         fail "remind.bat has no shown window"
-    window=${window%%$'\n'*}
     # A key ends it.
     xdotool windowfocus --sync "$window" key space 2>/dev/null || true
-    busywait 10000 no_window '^remind test$' ||
+    busywait 10000 x_window_gone '^remind test$' ||
         fail "the window of remind.bat did not close on a key"
 }
 
