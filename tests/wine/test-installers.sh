@@ -24,6 +24,9 @@ uninstall_value() {
         tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z]* *//p"
 }
 
+# The side's shortcut in the Start menu of all users.
+shortcut() { echo "$C/ProgramData/Microsoft/Windows/Start Menu/Programs/punchvpn $1.lnk"; }
+
 # Clicks button ID of window CAPTION once the button shows TEXT.
 click_when() {
     busywait 30000 shows "$@" || true
@@ -45,7 +48,7 @@ check_installed() {
     [ "$(uninstall_value "$side" DisplayName)" = "punchvpn $side" ] || fail "no entry among the installed programs"
     [ "$(uninstall_value "$side" QuietUninstallString)" = "\"$windir\\uninstall.exe\" /S" ] ||
         fail "no silent uninstaller: $(uninstall_value "$side" QuietUninstallString)"
-    local link="$C/ProgramData/Microsoft/Windows/Start Menu/Programs/punchvpn $side.lnk"
+    local link; link=$(shortcut "$side")
     [ -f "$link" ] || fail "no Start-menu shortcut $link"
     [ "$(/usr/bin/python3 "$WINE_TESTS/read-shortcut.py" "$link")" = "target=$windir\\$exe
 workdir=$windir
@@ -65,6 +68,12 @@ arguments=" ] || fail "the shortcut: $(/usr/bin/python3 "$WINE_TESTS/read-shortc
     expect_exit 0 10
 }
 
+# Nothing of SIDE is left: its folder, its shortcut, its entry.
+uninstalled() {
+    [ ! -e "$C/Program Files/punchvpn $1" ] && [ ! -e "$(shortcut "$1")" ] &&
+        [ -z "$(uninstall_value "$1" DisplayName)" ]
+}
+
 # check_uninstalled SIDE: the silent uninstaller leaves nothing of the side.
 check_uninstalled() {
     local side=$1 dir="$C/Program Files/punchvpn $1"
@@ -73,9 +82,9 @@ check_uninstalled() {
     hosts_before=$(md5sum <"$HOSTS_FILE")
     wine "$dir/uninstall.exe" /S || fail "the $side uninstaller failed"
     # It runs on from a copy of itself, so that it can remove its own file.
-    wineserver -w
+    busywait 30000 uninstalled "$side" || true
     [ ! -e "$dir" ] || fail "left behind: $(ls -A "$dir" | tr '\n' ' ')"
-    [ ! -e "$C/ProgramData/Microsoft/Windows/Start Menu/Programs/punchvpn $side.lnk" ] || fail "the shortcut is left"
+    [ ! -e "$(shortcut "$side")" ] || fail "the shortcut is left"
     [ -z "$(uninstall_value "$side" DisplayName)" ] || fail "the entry among the installed programs is left"
     [ "$(md5sum <"$HOSTS_FILE")" = "$hosts_before" ] || fail "the hosts file changed"
 }
