@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -59,6 +60,17 @@ void advanceClock(uint64_t milliseconds);
 // Calls the function at every move of the test clock, until stopListening.
 int listenToClock(std::function<void()> listener);
 void stopListening(int id);
+// Listens to the test clock for as long as it lives.
+class ClockListener {
+public:
+    explicit ClockListener(std::function<void()> listener) : id_(listenToClock(std::move(listener))) {}
+    ~ClockListener() { stopListening(id_); }
+    ClockListener(const ClockListener&) = delete;
+    ClockListener& operator=(const ClockListener&) = delete;
+
+private:
+    int id_;
+};
 
 // Text sent to the debugger with OutputDebugStringA.
 std::vector<std::string> debugOutput();

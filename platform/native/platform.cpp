@@ -82,6 +82,15 @@ int platformSystem(const char* command)
     return records().systemScript ? records().systemScript(command) : 0;
 }
 
+// Closes a file opened through a cookie (LimitedFile, ReadFile) and frees the cookie.
+template <typename Cookie> static int closeCookie(void* cookie)
+{
+    Cookie* held = static_cast<Cookie*>(cookie);
+    int result = ::fclose(held->file);
+    delete held;
+    return result;
+}
+
 // A file that takes a limited number of bytes and then fails every write.
 struct LimitedFile {
     FILE* file;
@@ -101,13 +110,6 @@ static ssize_t writeLimited(void* cookie, const char* data, size_t size)
     return static_cast<ssize_t>(size);
 }
 
-static int closeLimited(void* cookie)
-{
-    LimitedFile* limited = static_cast<LimitedFile*>(cookie);
-    int result = ::fclose(limited->file);
-    delete limited;
-    return result;
-}
 
 // A file read as the Windows C runtime reads it: in text mode a Ctrl-Z (0x1A) ends
 // it. A read made to fail (failNextRead) fails and leaves errno as it was.
@@ -134,13 +136,6 @@ static ssize_t readFile(void* cookie, char* data, size_t size)
     return static_cast<ssize_t>(n);
 }
 
-static int closeRead(void* cookie)
-{
-    ReadFile* read = static_cast<ReadFile*>(cookie);
-    int result = ::fclose(read->file);
-    delete read;
-    return result;
-}
 
 static FILE* openWriting(FILE* file, const char* path, const char* mode)
 {
@@ -149,7 +144,7 @@ static FILE* openWriting(FILE* file, const char* path, const char* mode)
         return file;
     LimitedFile* limited = new LimitedFile{file, limit->second};
     records().failingWrites.erase(limit);
-    cookie_io_functions_t functions{nullptr, writeLimited, nullptr, closeLimited};
+    cookie_io_functions_t functions{nullptr, writeLimited, nullptr, closeCookie<LimitedFile>};
     return fopencookie(limited, mode, functions);
 }
 
@@ -157,7 +152,7 @@ static FILE* openReading(FILE* file, const char* path, const char* mode)
 {
     bool failing = records().failingReads.erase(path) > 0;
     ReadFile* read = new ReadFile{file, strchr(mode, 'b') == nullptr, failing, false};
-    cookie_io_functions_t functions{readFile, nullptr, nullptr, closeRead};
+    cookie_io_functions_t functions{readFile, nullptr, nullptr, closeCookie<ReadFile>};
     return fopencookie(read, mode, functions);
 }
 

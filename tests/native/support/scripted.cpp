@@ -24,31 +24,21 @@ std::string dottedOf(uint32_t ip)
 }
 
 Later::Later(int delayMs, std::function<void()> action)
+    : listener_([at = GetTickCount64() + static_cast<uint64_t>(delayMs), action,
+                 done = false]() mutable {
+          if (!done && GetTickCount64() >= at) {
+              done = true;
+              action();
+          }
+      })
 {
-    uint64_t at = GetTickCount64() + static_cast<uint64_t>(delayMs);
-    listener_ = platform::listenToClock([at, action, done = false]() mutable {
-        if (!done && GetTickCount64() >= at) {
-            done = true;
-            action();
-        }
-    });
-}
-
-Later::~Later()
-{
-    platform::stopListening(listener_);
 }
 
 ScriptedCentral::ScriptedCentral(const std::string& address, std::vector<unsigned char> reply,
                                  int delayMs)
-    : party_(address, 3478), reply_(std::move(reply)), delayMs_(delayMs)
+    : party_(address, 3478), reply_(std::move(reply)), delayMs_(delayMs),
+      listener_([this] { look(); })
 {
-    listener_ = platform::listenToClock([this] { look(); });
-}
-
-ScriptedCentral::~ScriptedCentral()
-{
-    platform::stopListening(listener_);
 }
 
 void ScriptedCentral::look()
@@ -86,7 +76,8 @@ int ScriptedCentral::later()
 
 ProbeCollector::ProbeCollector(const std::string& address, std::vector<uint16_t> ports,
                                uint16_t answerFrom, size_t answerSize)
-    : address_(ipOf(address)), ports_(ports.begin(), ports.end()), answerSize_(answerSize)
+    : address_(ipOf(address)), ports_(ports.begin(), ports.end()), answerSize_(answerSize),
+      listener_([this] { look(); })
 {
     if (answerFrom) {
         ports_.insert(answerFrom);
@@ -103,12 +94,10 @@ ProbeCollector::ProbeCollector(const std::string& address, std::vector<uint16_t>
         setsockopt(capture_, SOL_PACKET, PACKET_IGNORE_OUTGOING, &on, sizeof on) != 0 ||
         bind(capture_, reinterpret_cast<sockaddr*>(&lo), sizeof lo) != 0)
         throw std::runtime_error("cannot capture on lo");
-    listener_ = platform::listenToClock([this] { look(); });
 }
 
 ProbeCollector::~ProbeCollector()
 {
-    platform::stopListening(listener_);
     close(capture_);
 }
 
@@ -151,14 +140,9 @@ void ProbeCollector::look()
     }
 }
 
-LoopingCentral::LoopingCentral(const std::string& address) : party_(address, 3478)
+LoopingCentral::LoopingCentral(const std::string& address)
+    : party_(address, 3478), listener_([this] { look(); })
 {
-    listener_ = platform::listenToClock([this] { look(); });
-}
-
-LoopingCentral::~LoopingCentral()
-{
-    platform::stopListening(listener_);
 }
 
 void LoopingCentral::look()

@@ -10,18 +10,16 @@
 #include <memory>
 #include <set>
 
+#include "control.h"
 #include "support/net.h"
 
 // Does something once, when the test clock has moved on by delayMs.
 class Later {
 public:
     Later(int delayMs, std::function<void()> action);
-    ~Later();
-    Later(const Later&) = delete;
-    Later& operator=(const Later&) = delete;
 
 private:
-    int listener_;
+    platform::ClockListener listener_;
 };
 
 // Plays the central server at an address: the first datagram that arrives there
@@ -31,9 +29,6 @@ class ScriptedCentral {
 public:
     ScriptedCentral(const std::string& address, std::vector<unsigned char> reply,
                     int delayMs = 0);
-    ~ScriptedCentral();
-    ScriptedCentral(const ScriptedCentral&) = delete;
-    ScriptedCentral& operator=(const ScriptedCentral&) = delete;
 
     // What arrived first; empty when nothing did.
     const std::vector<unsigned char>& request();
@@ -51,7 +46,7 @@ private:
     uint64_t replyAt_ = 0;
     bool replied_ = false;
     int later_ = 0;
-    int listener_;
+    platform::ClockListener listener_; // last: made after, and ended before, what look() uses
 };
 
 std::string dottedOf(uint32_t ip);
@@ -90,7 +85,7 @@ private:
     size_t answerSize_;
     bool answered_ = false;
     std::vector<Arrival> arrivals_;
-    int listener_;
+    platform::ClockListener listener_; // last: made after, and ended before, what look() uses
 };
 
 // Plays the central server for a server program over many rounds: answers every
@@ -99,9 +94,6 @@ private:
 class LoopingCentral {
 public:
     explicit LoopingCentral(const std::string& address);
-    ~LoopingCentral();
-    LoopingCentral(const LoopingCentral&) = delete;
-    LoopingCentral& operator=(const LoopingCentral&) = delete;
 
     int answer = 2;
     int registrations();
@@ -114,5 +106,5 @@ private:
     uint32_t serverIp_ = 0;
     uint16_t serverPort_ = 0;
     int registrations_ = 0;
-    int listener_;
+    platform::ClockListener listener_; // last: made after, and ended before, what look() uses
 };
