@@ -77,7 +77,7 @@ static void disconnectPressed(HWND dialog)
     if (!active)
         return;
     KillTimer(dialog, MONITOR_TIMER);
-    startCommand(TSKILL_COMMAND, SW_HIDE);
+    endOpenVpn();
     showStatus(dialog, "IDLE");
     active = connected = missedBeats = 0;
 }

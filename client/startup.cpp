@@ -5,16 +5,18 @@
 #include "client/control.h"
 #include "client/hosts.h"
 #include "common/values.h"
+#include "rendezvous/installation.h"
 #include "rendezvous/openvpn.h"
 #include "udp/udp.h"
 
 bool startClient()
 {
+    putOpenVpnOnPath();
     if (!openVpnInstalled()) {
         startCommand(REMIND_COMMAND, SW_SHOW);
         return false;
     }
-    startCommand(TSKILL_COMMAND, SW_HIDE);
+    endOpenVpn();
     peerTunnelIp = udpAddress(SERVER_TUNNEL_ADDRESS);
     udpStartup();
     addHostsEntry();
@@ -24,5 +26,5 @@ bool startClient()
 void stopClient()
 {
     if (active)
-        startCommand(TSKILL_COMMAND, SW_HIDE);
+        endOpenVpn();
 }

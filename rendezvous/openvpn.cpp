@@ -4,15 +4,6 @@
 
 #include <cstdio>
 
-bool openVpnInstalled()
-{
-    FILE* probe = fopen(OPENVPN_PROBE_FILE, "r");
-    if (!probe)
-        return false;
-    fclose(probe);
-    return true;
-}
-
 // Closes the file and tells whether everything written reached it.
 static bool closeWritten(FILE* file, bool written)
 {
@@ -49,4 +40,11 @@ bool writeOpBat(uint32_t serverIp, uint16_t serverPort)
 void startCommand(const char* commandLine, unsigned show)
 {
     WinExec(commandLine, show);
+}
+
+void endOpenVpn()
+{
+    // WinExec gives 31 or less when it could not start the command at all.
+    if (WinExec(TSKILL_COMMAND, SW_HIDE) <= 31)
+        WinExec(TASKKILL_COMMAND, SW_HIDE);
 }

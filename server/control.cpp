@@ -75,7 +75,7 @@ static void connectPressed(HWND dialog)
 
 static void disconnectPressed(HWND dialog)
 {
-    startCommand(TSKILL_COMMAND, SW_HIDE);
+    endOpenVpn();
     showStatus(dialog, "IDLE");
     KillTimer(dialog, MONITOR_TIMER);
     active = 0;
@@ -145,7 +145,7 @@ static int takeProbes(bool& wrongPassword)
 static void endTunnel(HWND dialog, const char* text)
 {
     showStatus(dialog, text);
-    startCommand(TSKILL_COMMAND, SW_HIDE);
+    endOpenVpn();
     active = 0; // the next tick registers the name again
 }
 

@@ -7,6 +7,7 @@
 
 #include "common/values.h"
 #include "rendezvous/discovery.h"
+#include "rendezvous/installation.h"
 #include "rendezvous/message.h"
 #include "rendezvous/openvpn.h"
 #include "server/control.h"
@@ -23,12 +24,13 @@ static void readComputerName()
 
 bool startServer()
 {
+    putOpenVpnOnPath();
     readComputerName();
     if (!openVpnInstalled()) {
         startCommand(REMIND_COMMAND, SW_SHOW);
         return false;
     }
-    startCommand(TSKILL_COMMAND, SW_HIDE);
+    endOpenVpn();
     peerTunnelIp = udpAddress(CLIENT_TUNNEL_ADDRESS);
     udpStartup();
     findCentralServer();
@@ -37,5 +39,5 @@ bool startServer()
 
 void stopServer()
 {
-    startCommand(TSKILL_COMMAND, SW_HIDE);
+    endOpenVpn();
 }

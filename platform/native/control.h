@@ -18,19 +18,28 @@ void scriptSystem(CommandScript script);
 std::vector<std::string> systemCommands();
 
 // Commands started with WinExec: recorded with their show state. A script may
-// act on them; WinExec returns 33 ("started") as Windows does on success.
+// act on them; WinExec returns 33 ("started") as Windows does on success, and 2
+// (file not found) for a command whose program the machine lacks (removeProgram:
+// the first word of the command line, e.g. "tskill").
 struct StartedCommand {
     std::string commandLine;
     unsigned show;
 };
 void scriptWinExec(CommandScript script);
 std::vector<StartedCommand> startedCommands();
+void removeProgram(const std::string& name);
+
+// The registry: a text or number value under a key of HKEY_LOCAL_MACHINE (key
+// names are compared without regard to case, as Windows does).
+void setRegistryText(const std::string& key, const std::string& name, const std::string& text);
+void setRegistryNumber(const std::string& key, const std::string& name, uint32_t number);
 
 // Winsock start-up: the result that WSAStartup gives and the version it reports.
 void scriptWinsock(int startupResult, unsigned short version);
 int winsockCleanups();
 
-// DOS paths ("c:\...", "\...") map to ROOT/c/... with forward slashes.
+// DOS paths ("c:\...", "\...") map to ROOT/c/... with forward slashes, in lower
+// case (Windows compares file names without regard to case).
 void setDosRoot(const std::string& root);
 std::string nativePath(const std::string& dosPath);
 

@@ -34,6 +34,9 @@ struct Records {
     std::map<std::string, char> failingOpens;
     std::map<std::string, size_t> failingWrites;
     std::set<std::string> failingReads;
+    std::set<std::string> missingPrograms;
+    // key (lower case) -> value name -> (type, bytes)
+    std::map<std::string, std::map<std::string, std::pair<DWORD, std::string>>> registry;
 };
 
 struct Dialog {
@@ -71,9 +74,73 @@ void OutputDebugStringA(LPCSTR text)
 UINT WinExec(LPCSTR commandLine, UINT show)
 {
     records().startedCommands.push_back({commandLine, show});
+    std::string program = std::string(commandLine).substr(0, std::string(commandLine).find(' '));
+    if (records().missingPrograms.count(program))
+        return 2;
     if (records().winExecScript)
         records().winExecScript(commandLine);
     return 33;
+}
+
+static std::string lowerCase(std::string text)
+{
+    for (char& c : text)
+        c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// An open key is a pointer to its entry in the registry model.
+using RegistryKey = std::map<std::string, std::pair<DWORD, std::string>>;
+
+LONG RegOpenKeyExA(HKEY parent, LPCSTR subKey, DWORD, DWORD, HKEY* key)
+{
+    auto found = records().registry.find(lowerCase(subKey));
+    if (parent != HKEY_LOCAL_MACHINE || found == records().registry.end())
+        return ERROR_FILE_NOT_FOUND;
+    *key = reinterpret_cast<HKEY>(&found->second);
+    return ERROR_SUCCESS;
+}
+
+LONG RegQueryValueExA(HKEY key, LPCSTR name, DWORD*, DWORD* type, BYTE* data, DWORD* size)
+{
+    RegistryKey* values = reinterpret_cast<RegistryKey*>(key);
+    auto value = values->find(lowerCase(name));
+    if (value == values->end())
+        return ERROR_FILE_NOT_FOUND;
+    if (type)
+        *type = value->second.first;
+    const std::string& bytes = value->second.second;
+    DWORD room = size ? *size : 0;
+    if (size)
+        *size = static_cast<DWORD>(bytes.size());
+    if (!data)
+        return ERROR_SUCCESS;
+    if (room < bytes.size())
+        return ERROR_MORE_DATA;
+    memcpy(data, bytes.data(), bytes.size());
+    return ERROR_SUCCESS;
+}
+
+LONG RegCloseKey(HKEY)
+{
+    return ERROR_SUCCESS;
+}
+
+DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size)
+{
+    const char* value = getenv(name);
+    if (!value)
+        return 0;
+    DWORD length = static_cast<DWORD>(strlen(value));
+    if (!buffer || size <= length)
+        return length + 1;
+    memcpy(buffer, value, length + 1);
+    return length;
+}
+
+BOOL SetEnvironmentVariableA(LPCSTR name, LPCSTR value)
+{
+    return (value ? setenv(name, value, 1) : unsetenv(name)) == 0;
 }
 
 int platformSystem(const char* command)
@@ -333,6 +400,18 @@ std::vector<std::string> itemHistory(int id)
 void scriptSystem(CommandScript script) { records().systemScript = std::move(script); }
 std::vector<std::string> systemCommands() { return records().systemCommands; }
 void scriptWinExec(CommandScript script) { records().winExecScript = std::move(script); }
+void removeProgram(const std::string& name) { records().missingPrograms.insert(name); }
+
+// Text values are stored with their terminating zero, as Windows stores REG_SZ.
+void setRegistryText(const std::string& key, const std::string& name, const std::string& text)
+{
+    records().registry[lowerCase(key)][lowerCase(name)] = {REG_SZ, text + '\0'};
+}
+
+void setRegistryNumber(const std::string& key, const std::string& name, uint32_t number)
+{
+    records().registry[lowerCase(key)][lowerCase(name)] = {REG_DWORD, std::string(reinterpret_cast<char*>(&number), 4)};
+}
 std::vector<StartedCommand> startedCommands() { return records().startedCommands; }
 std::vector<std::string> debugOutput() { return records().debugOutput; }
 int winsockCleanups() { return records().cleanups; }
@@ -356,14 +435,14 @@ std::string nativePath(const std::string& dosPath)
 {
     std::string rest;
     if (dosPath.size() >= 3 && dosPath[1] == ':' && dosPath[2] == '\\')
-        rest = std::string(1, static_cast<char>(tolower(dosPath[0]))) + dosPath.substr(2);
+        rest = dosPath.substr(0, 1) + dosPath.substr(2);
     else if (!dosPath.empty() && dosPath[0] == '\\')
         rest = "c" + dosPath; // the current drive
     else
         return dosPath;
-    for (char& c : rest)
-        if (c == '\\')
-            c = '/';
+    // Windows compares file names without regard to case: one spelling on disk.
+    rest = lowerCase(rest);
+    std::replace(rest.begin(), rest.end(), '\\', '/');
     return records().dosRoot + "/" + rest;
 }
 

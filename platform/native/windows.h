@@ -31,6 +31,7 @@ typedef intptr_t LRESULT;
 typedef void* HANDLE;
 typedef struct NativeWindow* HWND;
 typedef struct NativeInstance* HINSTANCE;
+typedef struct NativeKey* HKEY;
 
 #ifndef TRUE
 #define TRUE 1
@@ -72,6 +73,24 @@ BOOL KillTimer(HWND window, UINT_PTR id);
 LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL EndDialog(HWND dialog, INT_PTR result);
 void PostQuitMessage(int exitCode);
+
+// The registry: keys under HKEY_LOCAL_MACHINE that a test fills (control.h).
+#define HKEY_LOCAL_MACHINE ((HKEY)(uintptr_t)0x80000002)
+#define KEY_READ 0x20019
+#define KEY_WOW64_64KEY 0x0100
+#define REG_SZ 1
+#define REG_EXPAND_SZ 2
+#define REG_DWORD 4
+#define ERROR_SUCCESS 0L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_MORE_DATA 234L
+LONG RegOpenKeyExA(HKEY parent, LPCSTR subKey, DWORD options, DWORD access, HKEY* key);
+LONG RegQueryValueExA(HKEY key, LPCSTR name, DWORD* reserved, DWORD* type, BYTE* data, DWORD* size);
+LONG RegCloseKey(HKEY key);
+
+// The process's environment, as the commands it starts inherit it.
+DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
+BOOL SetEnvironmentVariableA(LPCSTR name, LPCSTR value);
 
 void Sleep(DWORD milliseconds);
 ULONGLONG GetTickCount64();

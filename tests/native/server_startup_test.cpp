@@ -19,6 +19,8 @@ namespace fs = std::filesystem;
 
 struct ServerStartup : ::testing::Test {
     ScopedWorkDir dir;
+    std::string savedPath = getenv("PATH") ? getenv("PATH") : "";
+    void TearDown() override { setenv("PATH", savedPath.c_str(), 1); }
     void SetUp() override
     {
         platform::resetRecords();
@@ -35,6 +37,9 @@ struct ServerStartup : ::testing::Test {
         std::string licence = platform::nativePath("c:\\program files\\openvpn\\license.txt");
         fs::create_directories(fs::path(licence).parent_path());
         std::ofstream(licence) << "GPL\n";
+        std::string openvpn = platform::nativePath("c:\\program files\\openvpn\\bin\\openvpn.exe");
+        fs::create_directories(fs::path(openvpn).parent_path());
+        std::ofstream(openvpn) << "stand-in\n";
     }
 };
 
@@ -48,10 +53,17 @@ TEST_F(ServerStartup, WithoutOpenVpnOnlyTheComputerNameIsReadAndTheReminderShows
     EXPECT_TRUE(platform::systemCommands().empty()); // no discovery
 }
 
-TEST_F(ServerStartup, StartStopsOpenVpnAndFindsTheCentralServerOnce)
+TEST_F(ServerStartup, StartPutsOpenVpnOnThePathFirstStopsItAndFindsTheCentralServerOnce)
 {
     install();
+    std::string pathAtFirstCommand;
+    platform::scriptWinExec([&](const std::string&) {
+        if (pathAtFirstCommand.empty())
+            pathAtFirstCommand = getenv("PATH");
+        return 0;
+    });
     EXPECT_TRUE(startServer());
+    EXPECT_EQ(pathAtFirstCommand, "C:\\Program Files\\OpenVPN\\bin;" + savedPath);
     ASSERT_EQ(platform::startedCommands().size(), 1u);
     EXPECT_EQ(platform::startedCommands()[0].commandLine, "tskill openvpn");
     EXPECT_EQ(platform::startedCommands()[0].show, SW_HIDE);
