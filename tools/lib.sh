@@ -120,9 +120,10 @@ x_window_wait() {
 }
 x_window_gone() { local rc=0; x_windows "$1" >/dev/null || rc=$?; [ "$rc" -eq 1 ]; }
 
-# No debug output, no Mono or Gecko, and no menu entries or icons on the host for
-# shortcuts made in a prefix.
-wine_env() { export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"; }
+# No debug output, no Mono or Gecko, no menu entries or icons on the host for
+# shortcuts made in a prefix, and the netsh.exe in system32 (a double, where there is
+# one) taken before Wine's own.
+wine_env() { export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;netsh.exe=n,b"; }
 
 # A fresh prefix in DIR, its wineserver ended again.
 wine_boot() {
@@ -166,5 +167,52 @@ wine_server_dir_remove() {
         rm -rf "$dir"
         rmdir "${dir%/*}" 2>/dev/null
     done
+    true
+}
+
+# --- Windows as users have it, in the prefix WINEPREFIX ------------------------------
+# The programs find each command where Windows keeps it: tskill, taskkill and netsh in
+# system32, OpenVPN where its own installer puts it (not on the PATH). Doubles stand
+# there, never beside the programs, so that a test cannot pass where a real Windows
+# would not find the command.
+
+# The Unix path of a path on drive C: of the prefix (C:\A\B -> $WINEPREFIX/drive_c/A/B).
+wine_unix_path() {
+    local rest=${1#[Cc]:}
+    rest=${rest//\\//}
+    echo "$WINEPREFIX/drive_c$rest"
+}
+
+# wine_system_doubles DOUBLE NAME...: system32\NAME.exe is DOUBLE (a link; Wine's own
+# program of that name goes).
+wine_system_doubles() {
+    local double=$1 name system32=$WINEPREFIX/drive_c/windows/system32
+    shift
+    for name in "$@"; do ln -sfn "$double" "$system32/$name.exe" || return 1; done
+}
+
+# wine_openvpn_install DOUBLE [FOLDER]: OpenVPN for Windows as its installer lays it
+# out: FOLDER (default C:\Program Files\OpenVPN) with license.txt and bin\openvpn.exe
+# (a link to DOUBLE), and its folders in HKLM\SOFTWARE\OpenVPN (64-bit view).
+WINE_OPENVPN_FOLDER='C:\Program Files\OpenVPN'
+wine_openvpn_install() {
+    local double=$1 folder=${2:-$WINE_OPENVPN_FOLDER} unix reg
+    unix=$(wine_unix_path "$folder")
+    mkdir -p "$unix/bin" "$unix/config" &&
+        echo "OpenVPN (stand-in: $double)" >"$unix/license.txt" &&
+        ln -sfn "$double" "$unix/bin/openvpn.exe" || return 1
+    reg=$(mktemp --suffix=.reg) || return 1
+    printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\OpenVPN]\r\n"exe_path"="%s\\\\bin\\\\openvpn.exe"\r\n"bin_dir"="%s\\\\bin\\\\"\r\n"config_dir"="%s\\\\config\\\\"\r\n' \
+        "${folder//\\/\\\\}" "${folder//\\/\\\\}" "${folder//\\/\\\\}" >"$reg"
+    wine reg import "Z:${reg//\//\\}" /reg:64 >/dev/null 2>&1
+    local rc=$?
+    rm -f "$reg"
+    return $rc
+}
+
+# wine_openvpn_uninstall [FOLDER]: no OpenVPN there, and none in the registry.
+wine_openvpn_uninstall() {
+    rm -rf "$(wine_unix_path "${1:-$WINE_OPENVPN_FOLDER}")"
+    wine reg delete 'HKLM\SOFTWARE\OpenVPN' /f /reg:64 >/dev/null 2>&1
     true
 }

@@ -79,9 +79,8 @@ expect_central "^.*registered name=office computer=OTHERPC from=192.0.2.20:40000
 echo "== server: discovery finds central"
 CAPTION=$SERVER_CAPTION
 tunnel_addresses 10.8.0.1 10.8.0.2
-make_workdir punchvpn-central-server
-install_openvpn
-start_program server.exe "$CAPTION"
+install_program server
+start_program "$PROGRAM" "$CAPTION"
 expect_driver 0 expect "$CAPTION" $STATUS_LINE "$IDLE" 5000
 tr -d '\r' <log
 grep -q "\[192.0.2.10\]" log || fail "ping did not resolve $host to 192.0.2.10"
@@ -137,8 +136,8 @@ expect_calls 4 5
 echo "== client: the query, the punch, op.bat, START OPENVPN"
 CAPTION=$CLIENT_CAPTION
 tunnel_addresses 10.8.0.2 10.8.0.1
-make_workdir punchvpn-central-client
-start_program client.exe "$CAPTION"
+install_program client
+start_program "$PROGRAM" "$CAPTION"
 expect_driver 0 expect "$CAPTION" $STATUS_LINE "$IDLE" 5000
 set_field "$CAPTION" $NAME_FIELD office
 set_field "$CAPTION" $PASSWORD_FIELD secret

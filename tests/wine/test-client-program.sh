@@ -4,8 +4,7 @@
 set -euo pipefail
 . "$WINE_TESTS/whole-program.sh"
 CAPTION=$CLIENT_CAPTION
-make_workdir punchvpn-client
-install_openvpn
+install_program client
 
 # A hosts file with a line for 10.8.0.10, which does not name the server, and a last
 # line without a line break.
@@ -17,7 +16,7 @@ earlier=$(tr -d '\r' <"$HOSTS_FILE")
 hosts_text() { tr -d '\r' <"$HOSTS_FILE"; }
 
 echo "== start-up: tskill openvpn once, the hosts entry, IDLE"
-expect_start_up client.exe "$CAPTION"
+expect_start_up "$CAPTION"
 hosts_text
 [ "$(hosts_text)" = "$earlier"$'\n''10.8.0.1         Server' ] ||
     fail "the hosts file is not the earlier content followed by the entry"
@@ -44,7 +43,7 @@ expect_exit 0 10
 expect_calls 1 2
 
 echo "== a second start finds its own entry and adds nothing"
-start_program client.exe "$CAPTION"
+start_program "$PROGRAM" "$CAPTION"
 expect_driver 0 expect "$CAPTION" $STATUS_LINE "$IDLE" 5000
 expect_driver 0 press "$CAPTION" $IDCANCEL
 expect_exit 0 10

@@ -3,20 +3,36 @@
 # its folder under Program Files, lists itself among the installed programs and makes
 # a Start-menu shortcut to the program with the install folder as working directory;
 # the program started from that shortcut shows IDLE and writes into that folder; the
-# silent uninstaller removes all of it and leaves the hosts file as it was. Without
-# OpenVPN the interactive installer says so and where to get it, then installs.
+# silent uninstaller removes all of it and leaves the hosts file as it was. Each side
+# adds its inbound firewall rules with netsh (deleted first, so that installing again
+# makes no second one) and its uninstaller deletes them. Without OpenVPN, and where
+# netsh fails, the interactive installer says so, then installs.
 set -euo pipefail
 . "$WINE_TESTS/program.sh"
 scratch_dir
 scratch=$SCRATCH
 cd "$scratch"
-"$WINE_TESTS/../../openvpn/make-kits" "$WINDOWS_BUILD" "$scratch/keys" "$scratch/kits" >/dev/null ||
-    fail "make-kits could not make the installers"
 wine_prefix_make "$scratch/prefix"
 defer wine_prefix_stop
+wine_system_doubles "$WINE_TESTS/call-double" tskill taskkill
+wine_system_doubles "$WINDOWS_BUILD/tests/wine/netsh.exe" netsh
 C="$WINEPREFIX/drive_c"
-OPENVPN_PROBE="$C/Program Files/OpenVPN/license.txt"
 HOSTS_FILE="$C/windows/system32/drivers/etc/hosts"
+
+# The firewall rules each side's installer asks netsh for, and what its uninstaller deletes.
+NETSH="netsh advfirewall firewall"
+SERVER_RULES="$NETSH delete rule name=punchvpn server OpenVPN
+$NETSH add rule name=punchvpn server OpenVPN dir=in action=allow protocol=UDP localport=1194
+$NETSH delete rule name=punchvpn server file sharing
+$NETSH add rule name=punchvpn server file sharing dir=in action=allow protocol=TCP localport=445 localip=10.8.0.1 remoteip=10.8.0.2
+$NETSH delete rule name=punchvpn server probes
+$NETSH add rule name=punchvpn server probes dir=in action=allow protocol=UDP localport=8080 localip=10.8.0.1 remoteip=10.8.0.2 program=C:\Program Files\punchvpn server\server.exe"
+CLIENT_RULES="$NETSH delete rule name=punchvpn client probes
+$NETSH add rule name=punchvpn client probes dir=in action=allow protocol=UDP localport=8080 localip=10.8.0.2 remoteip=10.8.0.1 program=C:\Program Files\punchvpn client\client.exe"
+SERVER_REMOVAL=$(grep ' delete ' <<<"$SERVER_RULES")
+CLIENT_REMOVAL=$(grep ' delete ' <<<"$CLIENT_RULES")
+# The calls recorded since the last look, which forgets them.
+new_calls() { cat "$CALLS_LOG" 2>/dev/null; : >"$CALLS_LOG"; }
 
 # The value of NAME in the side's entry among the installed programs.
 uninstall_value() {
@@ -41,10 +57,13 @@ check_installed() {
     local side=$1 exe=$2 caption=$3 trace=$4 files=$5
     local dir="$C/Program Files/punchvpn $side" windir="C:\\Program Files\\punchvpn $side"
     echo "== the $side installer, silent"
-    wine "$scratch/kits/punchvpn-$side-setup.exe" /S || fail "the $side installer failed"
+    new_calls >/dev/null
+    wine "$WINE_KITS/punchvpn-$side-setup.exe" /S || fail "the $side installer failed"
     [ "$(cd "$dir" && ls | tr '\n' ' ')" = "$files" ] || fail "$dir holds: $(ls "$dir" | tr '\n' ' ')"
     cmp -s "$dir/$exe" "$WINDOWS_BUILD/$side/$exe" || fail "$exe is not the one built"
-    cmp -s "$dir/$side.key" "$scratch/keys/$side.key" || fail "$side.key is not the installation's"
+    cmp -s "$dir/$side.key" "$WINE_KEYS/$side.key" || fail "$side.key is not the installation's"
+    local rules=${side^^}_RULES
+    [ "$(new_calls)" = "${!rules}" ] || fail "the $side installer's netsh calls differ from the rules"
     [ "$(uninstall_value "$side" DisplayName)" = "punchvpn $side" ] || fail "no entry among the installed programs"
     [ "$(uninstall_value "$side" QuietUninstallString)" = "\"$windir\\uninstall.exe\" /S" ] ||
         fail "no silent uninstaller: $(uninstall_value "$side" QuietUninstallString)"
@@ -80,36 +99,57 @@ check_uninstalled() {
     echo "== the $side uninstaller, silent"
     local hosts_before
     hosts_before=$(md5sum <"$HOSTS_FILE")
+    new_calls >/dev/null
     wine "$dir/uninstall.exe" /S || fail "the $side uninstaller failed"
     # It runs on from a copy of itself, so that it can remove its own file.
     busywait 30000 uninstalled "$side" || true
+    local removal=${side^^}_REMOVAL
+    local removed; removed=$(new_calls)
+    [ "$removed" = "${!removal}" ] || fail "the $side uninstaller did not delete its firewall rules: $removed"
     [ ! -e "$dir" ] || fail "left behind: $(ls -A "$dir" | tr '\n' ' ')"
     [ ! -e "$(shortcut "$side")" ] || fail "the shortcut is left"
     [ -z "$(uninstall_value "$side" DisplayName)" ] || fail "the entry among the installed programs is left"
     [ "$(md5sum <"$HOSTS_FILE")" = "$hosts_before" ] || fail "the hosts file changed"
 }
 
-echo "== without OpenVPN the installer says where to get it, and installs on OK"
-rm -f "$OPENVPN_PROBE"
-wine "$scratch/kits/punchvpn-client-setup.exe" &
+# Waits for the message box of window CAPTION and fails unless its text matches PATTERN.
+expect_message() {
+    local caption=$1 pattern=$2 message
+    expect_driver 0 wait "$caption" 30000
+    message=$(driver get "$caption" 65535 | tr -d '\r')
+    [[ $message == $pattern ]] || fail "the message says: $message"
+}
+
+echo "== without OpenVPN and with a failing netsh the installer says both, and installs on OK"
+echo netsh >"$CALLS_LOG.failing"
+wine "$WINE_KITS/punchvpn-server-setup.exe" &
 PROGRAM_PID=$!
-SETUP="punchvpn client Setup"
-expect_driver 0 wait "$SETUP" 30000
-message=$(driver get "$SETUP" 65535 | tr -d '\r')
-case "$message" in
-*"OpenVPN is not installed"*"https://openvpn.net/community-downloads/"*) ;;
-*) fail "the message says: $message" ;;
-esac
+SETUP="punchvpn server Setup"
+expect_message "$SETUP" "*OpenVPN is not installed*https://openvpn.net/community-downloads/*"
 save_screenshot "$SETUP" installer-no-openvpn
 click_when "$SETUP" 1 OK
 click_when "$SETUP: Installation Folder" 1 "&Install"
+expect_message "$SETUP" "*firewall did not take these rules*punchvpn server OpenVPN*punchvpn server file sharing*punchvpn server probes*"
+save_screenshot "$SETUP" installer-no-firewall
+click_when "$SETUP" 1 OK
 click_when "$SETUP: Completed" 1 "&Close"
 expect_exit 0 30
-[ -f "$C/Program Files/punchvpn client/client.exe" ] || fail "the interactive install put no client.exe"
-check_uninstalled client
+rm "$CALLS_LOG.failing"
+[ -f "$C/Program Files/punchvpn server/server.exe" ] || fail "the interactive install put no server.exe"
+check_uninstalled server
 
-mkdir -p "$(dirname "$OPENVPN_PROBE")"
-echo "OpenVPN (Wine test stand-in)" >"$OPENVPN_PROBE"
+echo "== OpenVPN in a folder of the user's choice, named in the registry: no message"
+wine_openvpn_install "$WINE_TESTS/call-double" 'C:\Tools\OpenVPN'
+wine "$WINE_KITS/punchvpn-client-setup.exe" &
+PROGRAM_PID=$!
+SETUP="punchvpn client Setup"
+click_when "$SETUP: Installation Folder" 1 "&Install"
+click_when "$SETUP: Completed" 1 "&Close"
+expect_exit 0 30
+check_uninstalled client
+wine_openvpn_uninstall 'C:\Tools\OpenVPN'
+
+wine_openvpn_install "$WINE_TESTS/call-double"
 check_installed client client.exe "$CLIENT_CAPTION" hosts \
     "ca.crt client.crt client.exe client.key client.ovpn remind.bat stop.exe tls-crypt.key uninstall.exe "
 grep -q '^10\.8\.0\.1' "$HOSTS_FILE" || fail "the client did not add its hosts entry"

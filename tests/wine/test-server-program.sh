@@ -5,11 +5,10 @@
 set -euo pipefail
 . "$WINE_TESTS/whole-program.sh"
 CAPTION=$SERVER_CAPTION
-make_workdir punchvpn-server
-install_openvpn
+install_program server
 
 echo "== start-up: tskill openvpn once, discovery with ping, IDLE"
-expect_start_up server.exe "$CAPTION"
+expect_start_up "$CAPTION"
 # The test's namespace has no name service: ping cannot resolve the central host.
 grep -qi "could not find host" log || fail "log does not hold ping's output: $(cat log 2>&1)"
 

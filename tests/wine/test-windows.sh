@@ -1,12 +1,7 @@
 # The real client.exe and server.exe: each one's control dialog, hidden main window,
 # About box and the ways to end it.
 set -euo pipefail
-. "$WINE_TESTS/program.sh"
-scratch_dir
-cd "$SCRATCH"
-# The programs start only where OpenVPN is installed.
-mkdir -p "$WINEPREFIX/drive_c/Program Files/OpenVPN"
-touch "$WINEPREFIX/drive_c/Program Files/OpenVPN/license.txt"
+. "$WINE_TESTS/whole-program.sh"
 
 open_about() {
     expect_driver 0 command "$CLASS" $COMMAND_ABOUT
@@ -17,8 +12,10 @@ open_about() {
 # status line and the heartbeat field in dialog units, and the name in the About box,
 # differ between the programs; the other controls stand alike in both.
 check_windows() {
-    local program=$1 exe="$WINDOWS_BUILD/$1/$1.exe" connect
+    local program=$1 exe connect
     CAPTION=$2 CLASS=$3
+    install_program "$program"
+    exe=$PROGRAM
     local CONTROLS="1000 Button 204 7 50 14 Connect
 1001 Button 204 28 50 14 Disconnect
 2 Button 204 53 50 14 Cancel

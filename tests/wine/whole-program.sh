@@ -1,35 +1,37 @@
-# Helpers for the tests of the whole programs, sourced by the
-# test scripts: a working directory on drive C: with the programs and the command
-# doubles in it, OpenVPN "installed" or not, and the calls the doubles recorded.
+# Helpers for the tests of the whole programs, sourced by the test scripts: the
+# program installed by its installer into Program Files, as users install it, and
+# started there as its Start-menu shortcut starts it; OpenVPN installed or not; and
+# the calls the command doubles recorded (run-wine-tests lays the prefix out as
+# Windows is: the doubles in system32 and in OpenVPN's bin folder).
 . "$WINE_TESTS/program.sh"
 
-OPENVPN_DIR="$WINEPREFIX/drive_c/Program Files/OpenVPN"
 # The client names the hosts file without a drive letter, so it lies on the drive
 # of the working directory: C:, the prefix's drive_c.
 HOSTS_FILE="$WINEPREFIX/drive_c/windows/system32/drivers/etc/hosts"
 
-# Makes c:\NAME afresh with client.exe, server.exe and the doubles tskill.exe,
-# openvpn.exe, stop.exe and explorer.exe, and changes into it. Sets WORK.
-make_workdir() {
-    WORK="$WINEPREFIX/drive_c/$1"
+# install_program SIDE: installs the side from the run's kits, silently, into a fresh
+# C:\Program Files\punchvpn SIDE, and changes into that folder, the working directory
+# its shortcut gives. Sets WORK (that folder) and PROGRAM (the program's Windows path).
+# The calls the installation made are not kept.
+install_program() {
+    local side=$1
+    WORK=$(wine_unix_path "C:\\Program Files\\punchvpn $side")
+    PROGRAM="C:\\Program Files\\punchvpn $side\\$side.exe"
     rm -rf "$WORK"
-    mkdir -p "$WORK" || fail "cannot make $WORK"
-    cd "$WORK"
-    cp "$WINDOWS_BUILD/client/client.exe" "$WINDOWS_BUILD/server/server.exe" . ||
-        fail "the programs are not built"
-    local f
-    for f in tskill openvpn stop explorer; do ln -s "$WINE_TESTS/call-double" "$f.exe"; done
+    wine "$WINE_KITS/punchvpn-$side-setup.exe" /S || fail "the $side installer failed"
+    cd "$WORK" || fail "the $side installer made no $WORK"
+    # The one double beside a program: Windows finds explorer.exe in its own folder,
+    # but Wine's system32 holds its own, which draws Wine's desktop and cannot make way;
+    # "start explorer" looks in the working directory first.
+    if [ "$side" = client ]; then ln -sfn "$WINE_TESTS/call-double" explorer.exe; fi
+    : >"$CALLS_LOG"
 }
 
-# The programs look for "c:\program files\openvpn\license.txt".
-install_openvpn() {
-    mkdir -p "$OPENVPN_DIR"
-    echo "OpenVPN (Wine test stand-in)" >"$OPENVPN_DIR/license.txt"
-}
-uninstall_openvpn() { rm -f "$OPENVPN_DIR/license.txt"; }
+install_openvpn() { wine_openvpn_install "$WINE_TESTS/call-double"; }
+uninstall_openvpn() { wine_openvpn_uninstall; }
 
 # The calls recorded so far, one per line.
-calls() { cat "$WORK/calls.log" 2>/dev/null; }
+calls() { cat "$CALLS_LOG" 2>/dev/null; }
 
 calls_at_least() { [ "$(calls | wc -l)" -ge "$1" ]; }
 
@@ -60,10 +62,10 @@ set_field() {
         fail "control $id of \"$caption\" does not show \"$text\""
 }
 
-# Starts EXE, which must show IDLE and run "tskill openvpn" once on its way up.
+# Starts PROGRAM, which must show IDLE and run "tskill openvpn" once on its way up.
 expect_start_up() {
-    local exe=$1 caption=$2
-    start_program "$exe" "$caption"
+    local caption=$1
+    start_program "$PROGRAM" "$caption"
     expect_driver 0 expect "$caption" $STATUS_LINE "$IDLE" 5000
     expect_calls 1 5
     [ "$(calls)" = "tskill openvpn" ] || fail "start-up ran \"$(calls)\", wanted \"tskill openvpn\""
