@@ -7,8 +7,10 @@
 #
 #   e2e_setup                  build what is missing (watch.exe), nothing else
 #   e2e_central_start / _stop  central on 192.0.2.10:3478, stopped by PID
-#   e2e_home HOME              Wine prefix, display, probe counters of a home
-#   e2e_start HOME EXE CAPTION [NAME]   start a program, wait for its dialog, watch it
+#   e2e_home HOME              Windows in a home (lab_wine_home), display, probe counters,
+#                              and in the server's home the stand-in for its file sharing
+#   e2e_start HOME EXE CAPTION [NAME]   install a program, start it as its shortcut does,
+#                              wait for its dialog, watch it
 #   e2e_driver HOME ARGS...    the dialog driver in that home
 #   e2e_mark NAME / e2e_wait NAME TEXT SECONDS [MARK]   status changes after a mark
 #   e2e_wait_connected NAME SECONDS MARK                the connected text after a mark
@@ -17,7 +19,8 @@
 
 E2E_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 . "$E2E_DIR/lab.sh"
-E2E_WINDOWS=${E2E_WINDOWS:-$LAB_REPO/build/windows}
+E2E_WINDOWS=${E2E_WINDOWS:-$LAB_WINDOWS}
+LAB_WINDOWS=$E2E_WINDOWS
 E2E_NATIVE=${E2E_NATIVE:-$LAB_REPO/build/native}
 E2E_TOOLS=$LAB_REPO/build/lab
 E2E_DRIVER=$E2E_WINDOWS/tests/wine/driver.exe
@@ -66,33 +69,38 @@ _e2e_display() {
     E2E_DISPLAY[$1]=$DISPLAY
 }
 
-# A home ready for a program: its Wine prefix (with Wine's own fonts and Wine-drawn
-# window frames, so that screenshots show what a user sees), its own X display, its
-# wineserver running inside the home, and counters of the probes that arrive through
-# the tunnel (UDP 8080 on tun0). Sets E2E_WORK[HOME] to the working directory.
+# A home ready for a program: its Wine prefix laid out as Windows (lab_wine_home; with
+# Wine's own fonts and Wine-drawn window frames, so that screenshots show what a user
+# sees), its own X display, its wineserver running inside the home, counters of the
+# probes that arrive through the tunnel (UDP 8080 on tun0, counted before the home's
+# firewall looks at them), and in the server's home a listener on TCP 445 that stands
+# for Windows' file sharing and logs each connection to share.log.
 declare -A E2E_WORK=()
 e2e_home() {
-    local home=$1 work
-    work=$(lab_wine_home "$home") || return 1
-    E2E_WORK[$home]=$work
+    local home=$1
+    lab_wine_home "$home" || return 1
     _e2e_display "$home" || return 1
     # The prefix readied for screenshots by the first Wine process of the home. Its
     # wineserver then ends, and takes a while to wind its desktop down: a program started
     # meanwhile had its window searched for among windows that were going away, and the
     # search failed now and then; so this waits for that end.
     e2e_wine "$home" bash -c '. "$0" && wine_prefix_dress' "$LIB_DIR/lib.sh"
-    ip netns exec "$(lab_ns "$home")" iptables -w -A INPUT -i tun0 -p udp --dport 8080
+    ip netns exec "$(lab_ns "$home")" iptables -w -I INPUT 1 -i tun0 -p udp --dport 8080
+    if [ "$home" = home-server ]; then
+        lab_spawn "$home" share "$LAB_PY" "$E2E_DIR/tools/share.py" "$LAB_RUN/$home/share.log" >/dev/null
+    fi
 }
 
-# Runs a Wine command in a home, from its working directory, on its display.
+# Runs a Wine command in a home, from its working directory (the install folder of the
+# program started last, else drive C:), on its display.
 e2e_wine() {
     local home=$1; shift
-    (cd "${E2E_WORK[$home]}" && DISPLAY=${E2E_DISPLAY[$home]} lab_wine "$home" "$@")
+    (cd "${E2E_WORK[$home]:-$LAB_RUN/$home/prefix/drive_c}" && DISPLAY=${E2E_DISPLAY[$home]} lab_wine "$home" "$@")
 }
 
 # Adds a counter of the probes arriving in HOME through the tunnel that carry TEXT.
 e2e_count_probes_with() {
-    ip netns exec "$(lab_ns "$1")" iptables -w -A INPUT -i tun0 -p udp --dport 8080 \
+    ip netns exec "$(lab_ns "$1")" iptables -w -I INPUT 1 -i tun0 -p udp --dport 8080 \
         -m string --algo bm --string "$2"
 }
 # Probes that arrived in HOME through the tunnel: all of them, or those with TEXT.
@@ -105,23 +113,29 @@ e2e_probes() {
             if (s == t) { print $1; exit } }'
 }
 
-# e2e_start HOME EXE CAPTION [NAME]: copies EXE into the home's working directory,
-# starts it under Wine there, waits until its dialog is on the display and starts a
-# watcher of its status line (log: $LAB_RUN/HOME/watch-NAME.log). Sets E2E_PID[NAME]
-# (the Wine process of the program, whose command name is the .exe's).
-declare -A E2E_PID=()
+# e2e_start HOME EXE CAPTION [NAME]: installs the program EXE names (client.exe or
+# server.exe, of E2E_WINDOWS) in the home with its installer, the first time; starts it
+# as its Start-menu shortcut does, in its install folder, which becomes the home's
+# working directory; waits until its dialog is on the display and starts a watcher of
+# its status line (log: $LAB_RUN/HOME/watch-NAME.log). Sets E2E_PID[NAME] (the Wine
+# process of the program, whose command name is the .exe's).
+declare -A E2E_PID=() E2E_INSTALLED=()
 e2e_start() {
-    local home=$1 exe=$2 caption=$3 name=${4:-$(basename "$2" .exe)} work base
-    work=${E2E_WORK[$home]}; base=$(basename "$exe")
-    cp "$exe" "$work/$base" && cp "$E2E_TOOLS/watch.exe" "$work/" || return 1
+    local home=$1 exe=$2 caption=$3 name=${4:-$(basename "$2" .exe)} side work
+    side=$(basename "$exe" .exe)
+    if [ -z "${E2E_INSTALLED[$home-$side]:-}" ]; then
+        E2E_INSTALLED[$home-$side]=$(lab_install "$home" "$side") || return 1
+    fi
+    work=${E2E_INSTALLED[$home-$side]}
+    E2E_WORK[$home]=$work
     E2E_PID[$name]=$(cd "$work" && lab_spawn "$home" "$name" env DISPLAY="${E2E_DISPLAY[$home]}" \
-        WINEPREFIX="$LAB_RUN/$home/prefix" wine "$base")
+        WINEPREFIX="$LAB_RUN/$home/prefix" wine "C:\\Program Files\\punchvpn $side\\$side.exe")
     DISPLAY=${E2E_DISPLAY[$home]} x_window_wait 60000 "^$caption\$" >/dev/null ||
-        { lab_fail "no window \"$caption\" from $base in $home"; return 1; }
+        { lab_fail "no window \"$caption\" from $side.exe in $home"; return 1; }
     e2e_driver "$home" wait "$caption" 10000 ||
         { lab_fail "the driver cannot reach \"$caption\" in $home"; return 1; }
     (cd "$work" && lab_spawn "$home" "watch-$name" env DISPLAY="${E2E_DISPLAY[$home]}" \
-        WINEPREFIX="$LAB_RUN/$home/prefix" wine watch.exe "$caption") >/dev/null
+        WINEPREFIX="$LAB_RUN/$home/prefix" wine "$E2E_TOOLS/watch.exe" "$caption") >/dev/null
     E2E_LOG[$name]=$LAB_RUN/$home/watch-$name.log
     E2E_CAPTION[$name]=$caption
     E2E_HOME[$name]=$home
@@ -223,6 +237,6 @@ e2e_cleanup() {
     local h
     lab_down
     for h in "${!E2E_XVFB[@]}"; do xvfb_stop "${E2E_XVFB[$h]}"; done
-    E2E_XVFB=()
+    E2E_XVFB=() E2E_INSTALLED=() E2E_WORK=()
     true
 }

@@ -29,6 +29,8 @@ LAB_RUN=$LAB_ROOT/$LAB_ID
 LAB_PROFILES="endpoint-independent linux-default symmetric"
 LAB_HOSTS="internet central router-server router-client home-server home-client"
 LAB_PY=/usr/bin/python3
+# The Windows programs (and the netsh double) the homes install.
+LAB_WINDOWS=${LAB_WINDOWS:-$LAB_REPO/build/windows}
 
 # Addresses of the lab (one table, read by lab_addr).
 declare -A LAB_ADDRESS=(
@@ -279,25 +281,86 @@ lab_wine_template() {
     echo "$t"
 }
 
-# lab_wine_home HOME: gives a home its own Wine prefix with OpenVPN "installed"
-# (c:\program files\openvpn\license.txt) and the working directory c:\punchvpn, which
-# holds the command doubles and the files of that side of the tunnel (configuration,
-# key set from $LAB_KEYS, remind.bat). Prints the working directory.
+# lab_wine_home HOME: gives a home its own Wine prefix, laid out as a Windows machine
+# with OpenVPN 2.6 from its own installer: license.txt and bin\openvpn.exe (the lab's
+# double, which runs Debian's OpenVPN) in LAB_OPENVPN_FOLDER (C:\Program Files\OpenVPN
+# by default), those folders in the registry, nothing on the PATH; tskill, taskkill and
+# netsh in system32 (the commands named in LAB_LACKS, e.g. "tskill" as on Windows' Home
+# editions, left out). The home's firewall is that of Windows' Public profile (see
+# _lab_firewall). The programs come later, from their installers (lab_install).
 lab_wine_home() {
-    local home=$1 side template prefix work f
-    side=${home#home-}
+    local home=$1 template prefix name
     template=$(lab_wine_template) || return 1
     prefix=$LAB_RUN/$home/prefix
     rm -rf "$prefix" && cp -a "$template" "$prefix" || return 1
-    mkdir -p "$prefix/drive_c/Program Files/OpenVPN" &&
-    echo "OpenVPN (lab stand-in: Debian's openvpn through lab/doubles/openvpn)" \
-        >"$prefix/drive_c/Program Files/OpenVPN/license.txt" || return 1
-    work=$prefix/drive_c/punchvpn
-    mkdir -p "$work" || return 1
-    for f in openvpn tskill stop explorer; do ln -sf "$LAB_DIR/doubles/$f" "$work/$f.exe"; done
-    cp "$LAB_REPO/openvpn/$side.ovpn" "$LAB_REPO/openvpn/remind.bat" "$work/" || return 1
-    lab_copy_keys "$side" "$work" || return 1
-    echo "$work"
+    _lab_firewall "$home" || return 1
+    for name in tskill taskkill; do
+        if [[ " ${LAB_LACKS:-} " == *" $name "* ]]; then
+            rm -f "$prefix/drive_c/windows/system32/$name.exe"
+        else
+            ln -sfn "$LAB_DIR/doubles/$name" "$prefix/drive_c/windows/system32/$name.exe" || return 1
+        fi
+    done
+    ln -sfn "$LAB_WINDOWS/tests/wine/netsh.exe" "$prefix/drive_c/windows/system32/netsh.exe" || return 1
+    lab_wine "$home" bash -c '. "$0" && wine_openvpn_install "$1" "$2" && wineserver -w' "$LIB_DIR/lib.sh" \
+        "$LAB_DIR/doubles/openvpn" "${LAB_OPENVPN_FOLDER:-$WINE_OPENVPN_FOLDER}" ||
+        { lab_fail "could not install OpenVPN's stand-in in $home"; return 1; }
+}
+
+# Windows' firewall with the Public profile, which the tunnel adapter gets, in a home:
+# inbound only what a rule lets in (chain netsh, filled by the netsh double as the
+# installers add their rules) and replies on flows the home itself began; everything
+# else is dropped. The openvpn double forgets the punch socket's flows, as Windows does.
+_lab_firewall() {
+    local home=$1
+    _lab_ipt "$home" -N netsh &&
+    _lab_ipt "$home" -N windows-firewall &&
+    _lab_ipt "$home" -A windows-firewall -i lo -j ACCEPT &&
+    _lab_ipt "$home" -A windows-firewall -m conntrack --ctstate ESTABLISHED,RELATED -j ACCEPT &&
+    _lab_ipt "$home" -A windows-firewall -j netsh &&
+    _lab_ipt "$home" -A windows-firewall -j DROP &&
+    _lab_ipt "$home" -A INPUT -j windows-firewall
+}
+
+# The installers of the lab's installation, for the programs of LAB_WINDOWS and the
+# lab's key set, made with openvpn/make-kits when they are missing or older than what
+# goes into them. Prints their folder.
+lab_kits() {
+    local keys=${LAB_KEYS:-$LAB_ROOT/keys} kits=$LAB_WINDOWS/lab-kits f newer=""
+    mkdir -p "$kits" || return 1
+    (
+        flock 9
+        [ "$(cat "$kits/keys" 2>/dev/null)" = "$keys" ] || rm -f "$kits"/*.exe
+        for f in "$LAB_WINDOWS"/{client/client,server/server,stop/stop,tests/wine/netsh}.exe \
+                 "$LAB_REPO"/installer/* "$LAB_REPO"/openvpn/* "$keys/tls-crypt.key"; do
+            [ "$f" -nt "$kits/punchvpn-server-setup.exe" ] && newer=1
+        done
+        [ -f "$kits/punchvpn-client-setup.exe" ] && [ -z "$newer" ] && exit 0
+        "$LAB_REPO/openvpn/make-kits" "$LAB_WINDOWS" "$keys" "$kits" >/dev/null &&
+            echo "$keys" >"$kits/keys"
+    ) 9>"$kits/.lock" || { lab_fail "could not make the installers (openvpn/make-kits)"; return 1; }
+    echo "$kits"
+}
+
+# lab_install HOME SIDE: installs the side's program with its installer, silently, as
+# an administrator would (its firewall rules land in the home's firewall), into
+# C:\Program Files\punchvpn SIDE. Two doubles go beside the client there: stop.exe,
+# since the lab's OpenVPN is a Linux process that Windows' process list, which the real
+# stop.exe reads, does not show; and explorer.exe, since Wine's own in system32 draws
+# its desktop and cannot make way ("start explorer" looks in the working directory
+# first). Prints the install folder.
+lab_install() {
+    local home=$1 side=$2 kits dir
+    kits=$(lab_kits) || return 1
+    lab_wine "$home" wine "$kits/punchvpn-$side-setup.exe" /S ||
+        { lab_fail "the $side installer failed in $home"; return 1; }
+    dir="$LAB_RUN/$home/prefix/drive_c/Program Files/punchvpn $side"
+    [ -f "$dir/$side.exe" ] || { lab_fail "the $side installer put no $side.exe in $home"; return 1; }
+    if [ "$side" = client ]; then
+        ln -sfn "$LAB_DIR/doubles/stop" "$dir/stop.exe" &&
+        ln -sfn "$LAB_DIR/doubles/explorer" "$dir/explorer.exe" || return 1
+    fi
+    echo "$dir"
 }
 
 # lab_copy_keys SIDE DIR: the TLS files one side of the tunnel needs, from the lab's
@@ -316,7 +379,7 @@ lab_copy_keys() {
 # namespaces, where the sockets of its programs must live. DISPLAY comes from the caller.
 lab_wine() {
     local home=$1; shift
-    lab_exec "$home" env WINEPREFIX="$LAB_RUN/$home/prefix" "$@"
+    lab_exec "$home" env WINEPREFIX="$LAB_RUN/$home/prefix" NETSH_MODEL="$LAB_DIR/doubles/netsh" "$@"
 }
 
 # The calls the doubles of a home recorded (one line each: seconds, command line).

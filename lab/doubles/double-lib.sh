@@ -1,7 +1,8 @@
-# Shared by the command doubles of the lab's homes. Wine starts a double from the
-# working directory of the program that runs the command, inside that home's network
-# namespace; the namespace's name (LABID-home-SIDE) says which lab and which home.
-# A double refuses to act anywhere else, so it can never touch OpenVPN outside the lab.
+# Shared by the command doubles of the lab's homes. They stand where Windows keeps the
+# real commands (tskill and taskkill in system32, openvpn in OpenVPN's bin folder), and
+# Wine starts them inside the home's network namespace; the namespace's name
+# (LABID-home-SIDE) says which lab and which home. A double refuses to act anywhere
+# else, so it can never touch OpenVPN or a firewall outside the lab.
 
 LAB_ROOT=${LAB_ROOT:-/var/tmp/punchvpn-lab}
 
