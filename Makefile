@@ -6,7 +6,7 @@ CMAKE_ARGS ?=
 
 .PHONY: all native windows deps check-deps check check-native check-wine bench-central clean \
         dist check-kits lab-selftest lab-test-doubles lab-compare lab-compare-check demo \
-        check-lab bench-lab bench-loss bench-cycle bench-relay kits deb check-deb
+        check-lab bench-lab bench-loss bench-cycle bench-relay check-bench kits deb check-deb
 
 all: native windows
 
@@ -42,7 +42,8 @@ check-wine: windows $(NATIVE)/CMakeCache.txt
 
 # The test command: everything from a fresh clone on a fresh machine, as root.
 check: deps
-	$(MAKE) check-deps check-native check-kits check-deb check-wine check-lab lab-compare-check
+	$(MAKE) check-deps check-native check-kits check-deb check-wine check-lab lab-compare-check \
+	        check-bench
 
 # End-to-end tests: the real programs under Wine in the NAT lab (root; about four minutes).
 check-lab: windows $(NATIVE)/CMakeCache.txt
@@ -81,6 +82,13 @@ RELAY_SECONDS ?= 10
 bench-relay: windows $(NATIVE)/CMakeCache.txt
 	cmake --build $(NATIVE) --target central -j $(JOBS)
 	lab/bench-relay $(ROUNDS) $(RELAY_SECONDS)
+
+# The smallest run of every benchmark above and of bench-central (one trial, one round,
+# the shortest durations) ends well and prints its table; its figures are not checked
+# (root; part of check).
+check-bench: windows $(NATIVE)/CMakeCache.txt
+	cmake --build $(NATIVE) --target central -j $(JOBS)
+	tools/check-bench
 
 # central's benchmark against a plain UDP echo server: requests, datagrams passed on
 # through relays, and its memory per name (not part of check; needs root for its

@@ -125,11 +125,13 @@ x_window_gone() { local rc=0; x_windows "$1" >/dev/null || rc=$?; [ "$rc" -eq 1 
 # one) taken before Wine's own.
 wine_env() { export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;netsh.exe=n,b"; }
 
-# A fresh prefix in DIR, its wineserver ended again.
+# A fresh prefix in DIR, its wineserver ended again and that server's socket folder
+# removed (a prefix kept for copying, like the lab's template, left it in /tmp for good).
 wine_boot() {
     mkdir -p "$1" || return 1
     WINEPREFIX=$1 wineboot -i >/dev/null 2>&1
-    WINEPREFIX=$1 wineserver -w
+    WINEPREFIX=$1 wineserver -w || return 1
+    wine_server_dir_remove "$1"
 }
 
 # Readies the prefix WINEPREFIX for screenshots of what a user sees. Without a window
