@@ -2,7 +2,7 @@
 ; program, its OpenVPN configuration and keys, remind.bat (and stop.exe on the
 ; client), a Start-menu shortcut that starts the program in its install folder,
 ; and an uninstaller listed among the installed programs.
-; makensis -DSIDE=client|server -DKIT=DIR -DVERSION=V -DOUTFILE=FILE punchvpn.nsi
+; makensis -DSIDE=client|server -DKIT=DIR -DVERSION=V -DOUTFILE=FILE [-DSIGN=COMMAND] punchvpn.nsi
 ; KIT holds the side's files as openvpn/make-kits stages them.
 Unicode true
 Target amd64-unicode
@@ -21,6 +21,14 @@ RequestExecutionLevel admin
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\punchvpn-${SIDE}"
 ; The programs look for exactly this file before they start OpenVPN.
 !define OPENVPN_PROBE "c:\program files\openvpn\license.txt"
+
+; -DSIGN=COMMAND (openvpn/sign, when make-kits signs): the installer is signed once
+; made, and the uninstaller before it goes into the installer, so that the
+; uninstall.exe written on the user's machine carries its signature too.
+!ifdef SIGN
+  !finalize '"${SIGN}" "%1" "${PRODUCT} setup"' = 0
+  !uninstfinalize '"${SIGN}" "%1" "${PRODUCT} uninstall"' = 0
+!endif
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
