@@ -4,6 +4,11 @@ WINDOWS := build/windows
 JOBS    ?= $(shell nproc)
 CMAKE_ARGS ?=
 
+# On make's command line the signing password would show in ps.
+ifeq ($(origin SIGN_PASSWORD),command line)
+$(error SIGN_PASSWORD on make's command line shows in ps: put it into a file given as SIGN_PASSWORD_FILE=FILE, or into the environment)
+endif
+
 .PHONY: all native windows deps check-deps check check-native check-wine bench-central clean \
         dist check-kits lab-selftest lab-test-doubles lab-compare lab-compare-check demo \
         check-lab bench-lab bench-loss bench-cycle bench-relay check-bench kits deb check-deb
@@ -104,6 +109,7 @@ dist: windows
 
 check-kits:
 	openvpn/test-kits
+	openvpn/test-signing
 
 # central as a Debian package (build/central_VERSION_amd64.deb), built in a tree of
 # its own without sanitizers; check-deb tests it unpacked, without installing it.
@@ -118,6 +124,9 @@ check-deb: deb
 # the programs built for that host in a tree of their own, the installation's key set
 # (made on first use and kept; ca.key stays here), both zips and both installers, all
 # in KITS_DIR. Another installation on the same central host: another KITS_DIR.
+# SIGN_PFX=cert.pfx signs the programs and installers (also in make dist), with the
+# password from SIGN_PASSWORD_FILE=FILE or SIGN_PASSWORD in the environment, and
+# SIGN_TIMESTAMP_URL=URL time-stamps them (openvpn/make-kits).
 KITS_DIR ?= build/kits/$(CENTRAL_HOST)
 kits: deps
 	@[ -n "$(CENTRAL_HOST)" ] || { echo "usage: make kits CENTRAL_HOST=host.name.of.central" >&2; exit 2; }

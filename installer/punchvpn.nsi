@@ -3,7 +3,7 @@
 ; client), a Start-menu shortcut that starts the program in its install folder,
 ; the side's inbound rules in Windows' firewall, and an uninstaller listed among
 ; the installed programs that removes all of it.
-; makensis -DSIDE=client|server -DKIT=DIR -DVERSION=V -DOUTFILE=FILE punchvpn.nsi
+; makensis -DSIDE=client|server -DKIT=DIR -DVERSION=V -DOUTFILE=FILE [-DSIGN=COMMAND] punchvpn.nsi
 ; KIT holds the side's files as openvpn/make-kits stages them.
 Unicode true
 Target amd64-unicode
@@ -49,6 +49,14 @@ RequestExecutionLevel admin
   !define RULE_PROBES_ARGS 'protocol=UDP localport=8080 localip=10.8.0.2 remoteip=10.8.0.1 program="$INSTDIR\${EXE}"'
 !endif
 !define NETSH '"$SYSDIR\netsh.exe" advfirewall firewall'
+
+; -DSIGN=COMMAND (openvpn/sign, when make-kits signs): the installer is signed once
+; made, and the uninstaller before it goes into the installer, so that the
+; uninstall.exe written on the user's machine carries its signature too.
+!ifdef SIGN
+  !finalize '"${SIGN}" "%1" "${PRODUCT} setup"' = 0
+  !uninstfinalize '"${SIGN}" "%1" "${PRODUCT} uninstall"' = 0
+!endif
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
