@@ -24,7 +24,7 @@ struct Settings {
     size_t maxSources = 65536;       // source addresses tracked per second
     int64_t relayAfterMs = 2500;     // a relay is offered this long after a query is answered; 0: never
     size_t maxRelays = 100;          // relays in use at once; pairs past it get no offer
-    size_t maxOffers = 65536;        // offers not in use (a few hundred bytes each); pairs past it get none
+    size_t maxOffers = 65536;        // offers not in use (memory only); pairs past it get none
     size_t sourceRelays = 10;        // relays in use that one source address takes part in
     int64_t relayConsentMs = 30000;  // a half that sent nothing for this long is passed nothing
     uint64_t relayRate = 500000;     // bytes per second through one relay, both ways together; 0: no cap
