@@ -9,7 +9,7 @@ ifeq ($(origin SIGN_PASSWORD),command line)
 $(error SIGN_PASSWORD on make's command line shows in ps: put it into a file given as SIGN_PASSWORD_FILE=FILE, or into the environment)
 endif
 
-.PHONY: all native windows deps check-deps check check-native check-wine bench-central clean \
+.PHONY: all native windows deps check-deps check check-native check-wine bench-central bench-spoof clean \
         dist check-kits lab-selftest lab-test-doubles lab-compare lab-compare-check demo \
         check-lab bench-lab bench-loss bench-cycle bench-relay check-bench kits deb check-deb
 
@@ -100,6 +100,12 @@ check-bench: windows $(NATIVE)/CMakeCache.txt
 # private network namespace).
 bench-central:
 	central/bench/run
+
+# What one datagram with a spoofed source makes central send to that source, by kind
+# (not part of check; root, about two minutes). COMPARE=PATH plays the same against
+# another central binary beside it.
+bench-spoof:
+	central/bench/spoof
 
 # The two kits of one installation in build/dist, each as a zip and as an installer,
 # from the Windows programs and the installation's key set (build/keys, made fresh on

@@ -4,7 +4,8 @@ namespace central {
 
 Handler::Handler(const Settings &settings, EventLog &log)
     : settings_(settings), log_(log), registry_(settings.expiryMs, settings.maxNames),
-      sourceLimit_(settings.sourceRate, settings.maxSources), relays_(settings.maxRelays, settings.relayRate) {}
+      sourceLimit_(settings.sourceRate, settings.maxSources),
+      relays_(settings.maxRelays, settings.maxOffers, settings.sourceRelays, settings.relayRate) {}
 
 namespace {
 
@@ -99,6 +100,17 @@ void Handler::query(const Request &request, Endpoint from, int64_t now, std::vec
                                " from=" + format(from));
         return;
     }
+    // The registered address gets one peer address per registration it sent: one
+    // (perhaps spoofed) registration cannot turn into a stream of datagrams towards
+    // it. A server takes one request per registration anyway: after punching, or
+    // after its tunnel, it registers again.
+    if (entry->peerAddressAt >= entry->registeredAt) {
+        ++counters_.nameLimited;
+        if (log_.events())
+            log_.drop(now, "query dropped: server told already since its registration name=" + request.name.text() +
+                               " from=" + format(from));
+        return;
+    }
     entry->peerAddressAt = now;
     ++counters_.answered;
     if (log_.events())
@@ -111,20 +123,35 @@ void Handler::query(const Request &request, Endpoint from, int64_t now, std::vec
 
 void Handler::openRelay(const Name &name, Endpoint client, Endpoint server, int64_t now) {
     if (client == server) return; // a server asking for its own name: nothing to pass between
-    auto outcome = relays_.open(name, client, server, now + settings_.relayAfterMs,
+    auto refusal = relays_.open(name, client, server, now + settings_.relayAfterMs,
                                 [&](const Relay &old) { ended(old, "replaced by a new pair"); });
-    if (outcome == RelayTable::Opened::Busy) {
+    if (refusal == RelayTable::Refusal::None) return;
+    std::string why = refused(refusal, client, server);
+    if (refusal == RelayTable::Refusal::Full)
+        why += " (" + std::to_string(relays_.inUse()) + " relays in use, " +
+               std::to_string(relays_.offers()) + " offers)";
+    if (log_.events())
+        log_.drop(now, "relay not offered: " + why + " name=" + name.text() + " client=" + format(client) +
+                           " server=" + format(server));
+}
+
+std::string Handler::refused(RelayTable::Refusal refusal, Endpoint client, Endpoint server) {
+    switch (refusal) {
+    case RelayTable::Refusal::Busy:
         ++counters_.relayBusy;
-        if (log_.events())
-            log_.drop(now, "relay not offered: an address is in a relay in use name=" + name.text() +
-                               " client=" + format(client) + " server=" + format(server));
-    } else if (outcome == RelayTable::Opened::Full) {
+        return "an address is in a relay in use";
+    case RelayTable::Refusal::Full:
         ++counters_.relayFull;
-        if (log_.events())
-            log_.drop(now, "relay not offered: table full (" + std::to_string(relays_.size()) +
-                               " relays) name=" + name.text() + " client=" + format(client) +
-                               " server=" + format(server));
+        return "table full";
+    case RelayTable::Refusal::SourceFull: {
+        ++counters_.relaySourceFull;
+        uint32_t ip = relays_.inUseBy(client.ip) >= settings_.sourceRelays ? client.ip : server.ip;
+        return formatAddress(ip) + " holds " + std::to_string(relays_.inUseBy(ip)) + " relays in use";
     }
+    case RelayTable::Refusal::None:
+        break;
+    }
+    return "";
 }
 
 void Handler::offerRelays(int64_t now, std::vector<Answer> &answers) {
@@ -137,6 +164,30 @@ void Handler::offerRelays(int64_t now, std::vector<Answer> &answers) {
 }
 
 Endpoint Handler::pass(Relay &relay, Endpoint from, size_t size, int64_t now) {
+    relay.heardFrom(from) = now;
+    Endpoint to = relay.peerOf(from);
+    // Only to a half that has itself sent something lately: no relay sends to an
+    // address that did not ask for it.
+    if (!relay.consents(to, now, settings_.relayConsentMs)) {
+        ++relay.unconsented;
+        ++counters_.relayUnconsented;
+        if (log_.events())
+            log_.drop(now, "relay datagram dropped: no consent from the " +
+                               std::string(to == relay.client ? "client" : "server") + " (" +
+                               std::to_string(size) + " bytes from " + format(from) + ")");
+        return {};
+    }
+    if (!relay.inUse()) {
+        auto refusal = relays_.use(relay);
+        if (refusal != RelayTable::Refusal::None) {
+            endRelay(relay, refused(refusal, relay.client, relay.server));
+            return {};
+        }
+        ++counters_.relayUsed;
+        if (log_.events())
+            log_.event("relay in use " + pair(relay) + " (first datagram from the " +
+                       (from == relay.client ? "client" : "server") + ")");
+    }
     if (!relays_.admit(relay, size, now)) {
         ++relay.limited;
         ++counters_.relayLimited;
@@ -145,28 +196,23 @@ Endpoint Handler::pass(Relay &relay, Endpoint from, size_t size, int64_t now) {
                                format(from) + ")");
         return {};
     }
-    if (!relay.inUse()) {
-        ++counters_.relayUsed;
-        if (log_.events())
-            log_.event("relay in use " + pair(relay) + " (first datagram from the " +
-                       (from == relay.client ? "client" : "server") + ")");
-    }
     ++relay.datagrams;
     relay.bytes += size;
     relay.lastAt = now;
     ++counters_.relayed;
     counters_.relayedBytes += size;
-    return relay.peerOf(from);
+    return to;
 }
 
-void Handler::ended(const Relay &relay, const char *why) {
+void Handler::ended(const Relay &relay, const std::string &why) {
     ++counters_.relayEnded;
     if (log_.events())
         log_.event("relay ended " + pair(relay) + " (" + why + ") datagrams=" + std::to_string(relay.datagrams) +
-                   " bytes=" + std::to_string(relay.bytes) + " limited=" + std::to_string(relay.limited));
+                   " bytes=" + std::to_string(relay.bytes) + " limited=" + std::to_string(relay.limited) +
+                   " unconsented=" + std::to_string(relay.unconsented));
 }
 
-void Handler::endRelay(const Relay &relay, const char *why) {
+void Handler::endRelay(const Relay &relay, const std::string &why) {
     ended(relay, why);
     relays_.end(relay);
 }
@@ -200,11 +246,14 @@ std::string Handler::summary() const {
            " unknown_name=" + std::to_string(c.unknownName) +
            " name_limited=" + std::to_string(c.nameLimited) +
            " source_limited=" + std::to_string(c.sourceLimited) + " malformed=" + std::to_string(c.malformed) +
-           " relays=" + std::to_string(relays_.size()) + " relay_offered=" + std::to_string(c.relayOffered) +
+           " relays=" + std::to_string(relays_.size()) + " relays_in_use=" + std::to_string(relays_.inUse()) +
+           " relay_offered=" + std::to_string(c.relayOffered) +
            " relay_used=" + std::to_string(c.relayUsed) + " relay_ended=" + std::to_string(c.relayEnded) +
            " relay_full=" + std::to_string(c.relayFull) + " relay_busy=" + std::to_string(c.relayBusy) +
+           " relay_source_full=" + std::to_string(c.relaySourceFull) +
            " relayed=" + std::to_string(c.relayed) + " relayed_bytes=" + std::to_string(c.relayedBytes) +
-           " relay_limited=" + std::to_string(c.relayLimited) + " keepalives=" + std::to_string(c.keepalives);
+           " relay_limited=" + std::to_string(c.relayLimited) +
+           " relay_unconsented=" + std::to_string(c.relayUnconsented) + " keepalives=" + std::to_string(c.keepalives);
 }
 
 } // namespace central

@@ -23,7 +23,10 @@ struct Settings {
     unsigned sourceRate = 20;        // requests per second per source address; 0: no limit
     size_t maxSources = 65536;       // source addresses tracked per second
     int64_t relayAfterMs = 2500;     // a relay is offered this long after a query is answered; 0: never
-    size_t maxRelays = 100;          // relays at once; pairs past it get no offer
+    size_t maxRelays = 100;          // relays in use at once; pairs past it get no offer
+    size_t maxOffers = 65536;        // offers not in use (memory only); pairs past it get none
+    size_t sourceRelays = 10;        // relays in use that one source address takes part in
+    int64_t relayConsentMs = 30000;  // a half that sent nothing for this long is passed nothing
     uint64_t relayRate = 500000;     // bytes per second through one relay, both ways together; 0: no cap
     int64_t relayIdleMs = 60000;     // a relay that passed nothing on for this long ends
     int64_t keepaliveMs = 15000;     // a registered server is sent a keepalive this long after; 0: never
@@ -48,11 +51,13 @@ struct Counters {
     uint64_t relayOffered = 0;
     uint64_t relayUsed = 0;     // relays that passed on at least one datagram
     uint64_t relayEnded = 0;
-    uint64_t relayFull = 0;     // pairs not offered a relay: the table was full
+    uint64_t relayFull = 0;     // pairs refused a relay: the relays in use or the offers were at their cap
     uint64_t relayBusy = 0;     // pairs not offered a relay: an address was in a relay in use
+    uint64_t relaySourceFull = 0; // pairs refused a relay: an address took part in sourceRelays in use
     uint64_t relayed = 0;       // datagrams passed on
     uint64_t relayedBytes = 0;
     uint64_t relayLimited = 0;  // datagrams dropped by a relay's rate cap
+    uint64_t relayUnconsented = 0; // datagrams dropped: the half they were for had not sent lately
     uint64_t keepalives = 0;    // keepalives sent to waiting servers
 };
 
@@ -86,7 +91,8 @@ public:
 
     const Counters& counters() const { return counters_; }
     size_t names() const { return registry_.size(); }
-    size_t relays() const { return relays_.size(); }
+    size_t relays() const { return relays_.size(); } // offered or in use
+    size_t relaysInUse() const { return relays_.inUse(); }
     std::string summary() const; // the counters as one log line
 
 private:
@@ -94,8 +100,10 @@ private:
     void query(const Request& request, Endpoint from, int64_t now, std::vector<Answer>& answers);
     void openRelay(const Name& name, Endpoint client, Endpoint server, int64_t now);
     Endpoint pass(Relay& relay, Endpoint from, size_t size, int64_t now);
-    void ended(const Relay& relay, const char* why); // counts and logs it
-    void endRelay(const Relay& relay, const char* why);
+    // Counts a refusal and says what it was.
+    std::string refused(RelayTable::Refusal refusal, Endpoint client, Endpoint server);
+    void ended(const Relay& relay, const std::string& why); // counts and logs it
+    void endRelay(const Relay& relay, const std::string& why);
 
     Settings settings_;
     EventLog& log_;

@@ -34,13 +34,19 @@ const char* const HELP =
     "                         both sides to relay their tunnel (a MSG_PUNCH from this\n"
     "                         port); a side that has not punched through takes it\n"
     "                         (default 2500, at most 7000, 0: never relay)\n"
-    "  --max-relays N         most relays at once, offered or in use (default 100);\n"
-    "                         past it, pairs get no offer\n"
+    "  --max-relays N         most relays in use at once (default 100); past it, pairs\n"
+    "                         get no offer (up to 65536 offers not in use wait apart)\n"
+    "  --source-relays N      most relays in use at once that one source address (all\n"
+    "                         its ports) takes part in (default 10); past it, its pairs\n"
+    "                         get no offer\n"
     "  --relay-rate BYTES     bytes per second that one relay passes on, both ways\n"
     "                         together; the rest is dropped (default 500000, 0: no cap)\n"
+    "  --relay-consent SECONDS\n"
+    "                         a relay passes a datagram on to a side only when that\n"
+    "                         side itself sent something since the offer and within\n"
+    "                         this long (default 30; a live tunnel pings every 5 s)\n"
     "  --relay-idle SECONDS   a relay that passed nothing on for this long ends (default\n"
-    "                         60; a live tunnel pings every 5 s); an offer that nothing\n"
-    "                         came back to ends after 10 s\n"
+    "                         60); an offer that nothing came back to ends after 10 s\n"
     "  --keepalive SECONDS    a registered server is sent one datagram (36 zero bytes,\n"
     "                         which the programs drop) this long after its registration,\n"
     "                         so that its router keeps the flow towards central open\n"
@@ -84,6 +90,7 @@ Parsed parseOptions(int argc, char** argv, Options& options, std::string& error)
             {"--stats-interval", 0, 86400},   {"--relay-after", 0, 7000},
             {"--max-relays", 1, 100000},      {"--relay-rate", 0, 1000000000},
             {"--relay-idle", 1, 86400},       {"--keepalive", 0, 30},
+            {"--source-relays", 1, 100000},   {"--relay-consent", 1, 3600},
         };
         bool known = option == "--bind";
         for (const Numeric& n : numerics) known = known || option == n.name;
@@ -125,6 +132,8 @@ Parsed parseOptions(int argc, char** argv, Options& options, std::string& error)
         if (option == "--max-relays") options.settings.maxRelays = size_t(v);
         if (option == "--relay-rate") options.settings.relayRate = uint64_t(v);
         if (option == "--relay-idle") options.settings.relayIdleMs = v * 1000;
+        if (option == "--source-relays") options.settings.sourceRelays = size_t(v);
+        if (option == "--relay-consent") options.settings.relayConsentMs = v * 1000;
         if (option == "--keepalive") options.settings.keepaliveMs = v * 1000;
     }
     return Parsed::Run;

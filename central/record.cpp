@@ -38,12 +38,13 @@ bool readField(const uint8_t* p, bool mayBeEmpty, Field<N>& field) {
 
 } // namespace
 
-std::string format(Endpoint endpoint) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u:%u", endpoint.ip >> 24, (endpoint.ip >> 16) & 255,
-                  (endpoint.ip >> 8) & 255, endpoint.ip & 255, unsigned(endpoint.port));
+std::string formatAddress(uint32_t ip) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", ip >> 24, (ip >> 16) & 255, (ip >> 8) & 255, ip & 255);
     return text;
 }
+
+std::string format(Endpoint endpoint) { return formatAddress(endpoint.ip) + ":" + std::to_string(endpoint.port); }
 
 template <size_t N>
 std::string Field<N>::text() const {

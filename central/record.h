@@ -46,6 +46,7 @@ struct Endpoint {
 };
 
 std::string format(Endpoint endpoint); // "1.2.3.4:40000"
+std::string formatAddress(uint32_t ip); // "1.2.3.4"
 
 // A text field's content, zero-padded to the field's size, so that two names
 // compare and hash as plain bytes.

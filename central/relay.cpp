@@ -5,7 +5,8 @@
 
 namespace central {
 
-RelayTable::RelayTable(size_t maxRelays, uint64_t rate) : maxRelays_(maxRelays), rate_(rate) {}
+RelayTable::RelayTable(size_t maxRelays, size_t maxOffers, size_t sourceRelays, uint64_t rate)
+    : maxRelays_(maxRelays), maxOffers_(maxOffers), sourceRelays_(sourceRelays), rate_(rate) {}
 
 // A second's worth of the rate, and never less than the largest datagram, which
 // must be able to pass at a low rate too.
@@ -16,17 +17,31 @@ Relay* RelayTable::holding(Endpoint address) {
     return found == byAddress_.end() ? nullptr : &relays_.at(found->second);
 }
 
-RelayTable::Opened RelayTable::open(const Name& name, Endpoint client, Endpoint server, int64_t offerAt,
-                                    const std::function<void(const Relay&)>& replaced) {
+size_t RelayTable::inUseBy(uint32_t ip) const {
+    auto found = inUseBySource_.find(ip);
+    return found == inUseBySource_.end() ? 0 : found->second;
+}
+
+RelayTable::Refusal RelayTable::room(Endpoint client, Endpoint server) const {
+    if (inUse_ >= maxRelays_) return Refusal::Full;
+    if (inUseBy(client.ip) >= sourceRelays_ || inUseBy(server.ip) >= sourceRelays_) return Refusal::SourceFull;
+    return Refusal::None;
+}
+
+RelayTable::Refusal RelayTable::open(const Name& name, Endpoint client, Endpoint server, int64_t offerAt,
+                                     const std::function<void(const Relay&)>& replaced) {
     Relay* holders[2] = {holding(client), holding(server)};
     for (Relay* holder : holders)
-        if (holder && holder->inUse()) return Opened::Busy;
+        if (holder && holder->inUse()) return Refusal::Busy;
     for (int i = 0; i < 2; ++i) {
         if (!holders[i] || (i == 1 && holders[1] == holders[0])) continue;
         replaced(*holders[i]);
         end(*holders[i]);
     }
-    if (relays_.size() >= maxRelays_) return Opened::Full;
+    if (offers() >= maxOffers_) return Refusal::Full;
+    // A pair that could not use its relay now is not offered one; use checks again,
+    // as others may take the room between the offer and its use.
+    if (Refusal refusal = room(client, server); refusal != Refusal::None) return refusal;
     Relay relay;
     relay.id = nextId_++;
     relay.name = name;
@@ -39,7 +54,26 @@ RelayTable::Opened RelayTable::open(const Name& name, Endpoint client, Endpoint 
     byAddress_[client] = relay.id;
     byAddress_[server] = relay.id;
     relays_.emplace(relay.id, relay);
-    return Opened::Pending;
+    return Refusal::None;
+}
+
+RelayTable::Refusal RelayTable::use(Relay& relay) {
+    if (Refusal refusal = room(relay.client, relay.server); refusal != Refusal::None) return refusal;
+    relay.used = true;
+    ++inUse_;
+    countSources(relay, +1);
+    return Refusal::None;
+}
+
+// A relay in use counts against its client's source address, and its server's when
+// that is another.
+void RelayTable::countSources(const Relay& relay, int change) {
+    uint32_t ips[2] = {relay.client.ip, relay.server.ip};
+    for (int i = 0; i < (ips[0] == ips[1] ? 1 : 2); ++i) {
+        size_t& count = inUseBySource_[ips[i]];
+        count += size_t(change);
+        if (count == 0) inUseBySource_.erase(ips[i]);
+    }
 }
 
 bool RelayTable::admit(Relay& relay, size_t size, int64_t now) {
@@ -56,6 +90,10 @@ bool RelayTable::admit(Relay& relay, size_t size, int64_t now) {
 }
 
 void RelayTable::end(const Relay& relay) {
+    if (relay.used) {
+        --inUse_;
+        countSources(relay, -1);
+    }
     byAddress_.erase(relay.client);
     byAddress_.erase(relay.server);
     relays_.erase(relay.id);

@@ -2,10 +2,13 @@
 // and the server it asked for), an offer to pass their datagrams on, made some
 // time after the answer, when a punch that works has already got through. A
 // side that takes the offer talks to central's port from then on, and central
-// passes each of its datagrams to the other half of the pair, only there.
+// passes each of its datagrams to the other half of the pair, only there, and
+// only while that half itself has sent something lately (its consent): an
+// address that never answered the offer gets nothing.
 //
 // An address belongs to at most one relay, so a datagram names its relay by its
-// source alone. The table never holds more than its cap.
+// source alone. Offers cost only memory and wait in a large table; relays in use
+// carry bandwidth and have a cap of their own, in all and per source address.
 #pragma once
 
 #include <cstdint>
@@ -34,31 +37,49 @@ struct Relay {
     uint64_t datagrams = 0;   // passed on, both ways
     uint64_t bytes = 0;
     uint64_t limited = 0;     // dropped by the rate cap
+    uint64_t unconsented = 0; // dropped: the half it was for had not sent lately
     int64_t credit = 0;       // what the rate cap still allows, in byte-milliseconds
     int64_t creditAt = 0;     // ms: when credit was last topped up
+    bool used = false;        // it has passed a datagram on and counts against the caps of use
+    // ms: the last datagram from each half since the offer; -1: none yet.
+    int64_t heardFromClient = -1;
+    int64_t heardFromServer = -1;
 
-    bool inUse() const { return datagrams > 0; }
+    bool inUse() const { return used; }
     // The other half of the pair (from is one of the two).
     Endpoint peerOf(Endpoint from) const { return from == client ? server : client; }
+    int64_t& heardFrom(Endpoint half) { return half == client ? heardFromClient : heardFromServer; }
+    // Whether half has sent something since the offer and within the last consentMs.
+    bool consents(Endpoint half, int64_t now, int64_t consentMs) const {
+        int64_t heard = half == client ? heardFromClient : heardFromServer;
+        return heard >= 0 && now - heard < consentMs;
+    }
 };
 
 class RelayTable {
 public:
-    // rate: bytes per second per relay, both ways together; 0: no cap.
-    RelayTable(size_t maxRelays, uint64_t rate);
+    // maxRelays: relays in use at once; maxOffers: offers not (yet) in use;
+    // sourceRelays: relays in use that one source address takes part in; rate: bytes
+    // per second per relay, both ways together (0: no cap).
+    RelayTable(size_t maxRelays, size_t maxOffers, size_t sourceRelays, uint64_t rate);
     RelayTable(const RelayTable&) = delete;
     RelayTable& operator=(const RelayTable&) = delete;
 
-    enum class Opened {
-        Pending, // the offer goes out at offerAt
-        Busy,    // an address of the pair is in a relay in use; no relay
-        Full,    // the table is at its cap; no relay
+    // What keeps a pair from its relay, if anything.
+    enum class Refusal {
+        None,
+        Busy,       // an address of the pair is in a relay in use
+        Full,       // the relays in use, or the offers, are at their cap
+        SourceFull, // an address of the pair takes part in sourceRelays relays in use
     };
-    // A new pair. Relays that hold one of its addresses and have carried nothing
-    // yet make way for it (replaced is told about each before it goes); one in use
-    // keeps its addresses.
-    Opened open(const Name& name, Endpoint client, Endpoint server, int64_t offerAt,
-                const std::function<void(const Relay&)>& replaced);
+    // A new pair; None: its offer goes out at offerAt. Relays that hold one of its
+    // addresses and have carried nothing yet make way for it (replaced is told about
+    // each before it goes); one in use keeps its addresses.
+    Refusal open(const Name& name, Endpoint client, Endpoint server, int64_t offerAt,
+                 const std::function<void(const Relay&)>& replaced);
+
+    // Takes an offered relay into use, when the caps of use leave room for it (None).
+    Refusal use(Relay& relay);
 
     // The relay that holds this address, or nullptr.
     Relay* holding(Endpoint address);
@@ -79,18 +100,28 @@ public:
                 const std::function<void(const Relay&, const char*)>& gone);
 
     size_t size() const { return relays_.size(); }
+    size_t inUse() const { return inUse_; }
+    size_t offers() const { return relays_.size() - inUse_; } // offered or waiting, not in use
+    // The relays in use that this source address takes part in.
+    size_t inUseBy(uint32_t ip) const;
 
 private:
     int64_t fullCredit() const;
+    Refusal room(Endpoint client, Endpoint server) const; // for one more relay in use
+    void countSources(const Relay& relay, int change);
 
     size_t maxRelays_;
+    size_t maxOffers_;
+    size_t sourceRelays_;
     uint64_t rate_;
+    size_t inUse_ = 0;
     uint64_t nextId_ = 0;
     uint64_t firstPending_ = 0; // relays from this id on may still wait for their offer
     // By id, which is the order of creation and so of the offers (each comes the
     // same time after its pair's answer).
     std::map<uint64_t, Relay> relays_;
     std::unordered_map<Endpoint, uint64_t, EndpointHash> byAddress_;
+    std::unordered_map<uint32_t, size_t> inUseBySource_; // only addresses with relays in use
 };
 
 } // namespace central

@@ -300,8 +300,10 @@ int serve(const Options& options) {
         std::to_string(s.maxNames) + " peer_interval=" + std::to_string(s.peerIntervalMs) + "ms source_rate=" +
         std::to_string(s.sourceRate) + "/s repeat_delay=" + std::to_string(options.repeatDelayMs) +
         "ms relay_after=" + std::to_string(s.relayAfterMs) + "ms max_relays=" + std::to_string(s.maxRelays) +
-        " relay_rate=" + std::to_string(s.relayRate) + "B/s relay_idle=" + std::to_string(s.relayIdleMs / 1000) +
-        "s keepalive=" + std::to_string(s.keepaliveMs / 1000) + "s");
+        " source_relays=" + std::to_string(s.sourceRelays) + " relay_rate=" + std::to_string(s.relayRate) +
+        "B/s relay_consent=" + std::to_string(s.relayConsentMs / 1000) +
+        "s relay_idle=" + std::to_string(s.relayIdleMs / 1000) + "s keepalive=" + std::to_string(s.keepaliveMs / 1000) +
+        "s");
     Service service(options, fd, signals);
     int status = service.run();
     close(fd);

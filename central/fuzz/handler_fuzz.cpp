@@ -2,12 +2,14 @@
 // a sequence of datagrams, each from one of a few sources, some milliseconds
 // after the one before. After every datagram the answers are checked against
 // what central promises: only its three answer types, always with the magic, a
-// peer address never 0, no more to the sender than the sender sent, and a
-// table that stays within its cap. And for relaying: a datagram is passed on
+// peer address never 0, no more to the sender than the sender sent, no more peer
+// addresses to a registered address than datagrams came from it, and a table that
+// stays within its cap. And for relaying: a datagram is passed on
 // only from one half of a pair that central answered to the other half, never
 // a request, never to a third address, never more bytes out of a pair than came
-// into it; offers (MSG_PUNCH) go only to the halves of such pairs, two per pair at
-// most; the relay table stays within its cap.
+// into it, never to a half that has not itself sent something since its offer and
+// within the consent time; offers (MSG_PUNCH) go only to the halves of such pairs,
+// two per pair at most; the relays in use and the offers stay within their caps.
 //
 // Input format, repeated: source (1 byte), ms to wait (1 byte, times 16),
 // length (1 byte), then that many bytes of datagram (fewer at the end).
@@ -45,8 +47,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     settings.maxSources = 4;
     settings.relayAfterMs = 300;
     settings.maxRelays = 2;
+    settings.maxOffers = 3;
+    settings.sourceRelays = 1;
     settings.relayRate = 4000;
     settings.relayIdleMs = 2000;
+    settings.relayConsentMs = 1000;
     Handler handler(settings, log);
     std::vector<Answer> answers, offers;
     // Every pair central answered, (client, server), with the bytes that came in
@@ -57,9 +62,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::map<std::pair<uint64_t, uint64_t>, Flow> pairs;
     auto key = [](Endpoint e) { return uint64_t(e.ip) << 16 | e.port; };
     size_t answeredPairs = 0, offersSent = 0;
+    // Per address: the step and time of its last datagram, the step of its last
+    // offer, the datagrams from it and the peer addresses sent to it as a server.
+    struct Heard {
+        size_t step = 0;
+        int64_t at = -1;
+        size_t offerStep = 0;
+        size_t sent = 0, told = 0;
+    };
+    std::map<uint64_t, Heard> heard;
     int64_t now = 0;
     size_t at = 0;
-    while (at + 3 <= size) {
+    for (size_t step = 1; at + 3 <= size; ++step) {
         uint8_t source = data[at];
         now += int64_t(data[at + 1]) * 16;
         size_t length = std::min<size_t>(data[at + 2], size - at - 3);
@@ -70,6 +84,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
         for (auto& [halves, flow] : pairs)
             if (halves.first == key(from) || halves.second == key(from)) flow.in += length;
+        heard[key(from)].step = step;
+        heard[key(from)].at = now;
+        ++heard[key(from)].sent;
         answers.clear();
         Endpoint to = handler.handle(datagram, length, from, now, answers);
         if (to.ip != 0) {
@@ -81,6 +98,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             require(forward != pairs.end() && to != from);
             forward->second.out += length;
             require(forward->second.out <= forward->second.in);
+            const Heard& peer = heard[key(to)];
+            require(peer.step > peer.offerStep && now - peer.at < settings.relayConsentMs);
         }
         offers.clear();
         handler.offerRelays(now, offers);
@@ -91,10 +110,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             for (const auto& [halves, flow] : pairs)
                 half = half || halves.first == key(offer.to) || halves.second == key(offer.to);
             require(half);
+            heard[key(offer.to)].offerStep = step;
         }
         offersSent += offers.size();
         handler.expire(now);
-        require(handler.relays() <= settings.maxRelays);
+        require(handler.relaysInUse() <= settings.maxRelays);
+        require(handler.relays() - handler.relaysInUse() <= settings.maxOffers);
 
         require(answers.size() <= 2);
         size_t toSender = 0;
@@ -109,6 +130,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (type == MSG_PEER_ADDRESS && i == 1) {
                 pairs.emplace(std::make_pair(key(from), key(answer.to)), Flow{});
                 ++answeredPairs;
+                Heard& server = heard[key(answer.to)];
+                require(++server.told <= server.sent);
                 continue;
             }
             require(answer.to == from);

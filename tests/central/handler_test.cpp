@@ -59,18 +59,32 @@ TEST(Handler, ASourceIsHeldToItsRatePerSecond) {
     Settings settings;
     settings.sourceRate = 3;
     settings.maxSources = 2;
-    settings.peerIntervalMs = 0;
     Fixture f(settings);
     f.send(registerRecord("office", "PC01"), SERVER, 0); // the server's address has used one
     int answered = 0;
-    for (int i = 0; i < 5; ++i) answered += f.send(queryRecord("office"), CLIENT, 100 + i).size() == 2;
+    for (int i = 0; i < 5; ++i) answered += f.send(registerRecord("mine", "PC02"), CLIENT, 100 + i).size();
     EXPECT_EQ(answered, 3);
     // A third address in the same second is not tracked, and not served.
     EXPECT_EQ(f.send(queryRecord("office"), OTHER, 999).size(), 0u);
     // The next second starts afresh.
-    EXPECT_EQ(f.send(queryRecord("office"), CLIENT, 1000).size(), 2u);
+    EXPECT_EQ(f.send(registerRecord("mine", "PC02"), CLIENT, 1000).size(), 1u);
     EXPECT_EQ(f.send(queryRecord("office"), OTHER, 1001).size(), 2u);
     EXPECT_EQ(f.handler.counters().sourceLimited, 3u);
+}
+
+// Whoever registered a name, perhaps from someone else's address, makes central
+// send that address one peer address (and its relay offer) per registration,
+// however often the name is asked for.
+TEST(Handler, ARegisteredAddressIsSentOnePeerAddressPerRegistration) {
+    Fixture f; // one pair per 2000 ms
+    f.send(registerRecord("office", "PC01"), SERVER, 0);
+    EXPECT_EQ(f.send(queryRecord("office"), CLIENT, 1000).size(), 2u);
+    for (int64_t t = 3000; t < 100000; t += 2000) ASSERT_TRUE(f.send(queryRecord("office"), OTHER, t).empty()) << t;
+    EXPECT_EQ(f.handler.counters().nameLimited, 49u);
+    f.send(registerRecord("office", "PC01"), SERVER, 100000);
+    auto answers = f.send(queryRecord("office"), OTHER, 100001);
+    ASSERT_EQ(answers.size(), 2u);
+    EXPECT_EQ(answers[1].to, SERVER);
 }
 
 TEST(Handler, LapsedNamesAreSweptAndCounted) {

@@ -1,6 +1,7 @@
 // Relaying by the real central binary over real UDP, in the test's own network
 // namespace: the offer from central's port, datagrams passed on whole between the
-// two halves of a pair and nowhere else.
+// two halves of a pair that both answered it and nowhere else, and room for others
+// when one host floods.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -9,6 +10,8 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <memory>
+#include <thread>
 
 #include "support/central_process.h"
 #include "support/peer.h"
@@ -25,6 +28,8 @@ void expectRecord(const std::optional<Received>& got, uint32_t type) {
     EXPECT_EQ(got->from, "127.0.0.1:3478");
 }
 
+void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
 Bytes pattern(size_t size) {
     Bytes bytes(size);
     for (size_t i = 0; i < size; ++i) bytes[i] = uint8_t(i * 7 + 1);
@@ -32,11 +37,11 @@ Bytes pattern(size_t size) {
 }
 
 // Registered, asked for, both halves told and offered the relay.
-void pairUp(Peer& server, Peer& client) {
-    server.send(registerRecord("office", "PC01"));
+void pairUp(Peer& server, Peer& client, const std::string& name = "office") {
+    server.send(registerRecord(name, "PC01"));
     expectRecord(server.receive(1000), REGISTERED);
     auto asked = std::chrono::steady_clock::now();
-    client.send(queryRecord("office"));
+    client.send(queryRecord(name));
     expectRecord(client.receive(1000), PEER_ADDRESS);
     expectRecord(server.receive(1000), PEER_ADDRESS);
     auto offer = client.receive(1500);
@@ -45,13 +50,22 @@ void pairUp(Peer& server, Peer& client) {
     expectRecord(server.receive(1000), PUNCH);
 }
 
-TEST(CentralRelay, PassesDatagramsBetweenTheTwoHalvesOfAPairOnly) {
+Bytes punchRecord() {
+    Bytes punch = queryRecord("office");
+    writeLittle32(punch, 0, PUNCH);
+    return punch;
+}
+
+// Each half answers the offer four times, as the programs do: the server's answers
+// find the client silent since the offer and go nowhere; the client's go on.
+TEST(CentralRelay, PassesDatagramsBetweenTheTwoHalvesOfAPairThatAnsweredOnly) {
     CentralProcess central(RELAYING);
     Peer server("127.1.0.1", 1194), client("127.2.0.1", 1194), stranger("127.3.0.1", 1194);
     pairUp(server, client);
 
-    Bytes punch = queryRecord("office");
-    writeLittle32(punch, 0, PUNCH);
+    Bytes punch = punchRecord();
+    for (int i = 0; i < 4; ++i) server.send(punch);
+    EXPECT_TRUE(client.receiveAll(300).empty());
     for (int i = 0; i < 4; ++i) client.send(punch);
     auto atServer = server.receiveAll(500);
     ASSERT_EQ(atServer.size(), 4u) << "each probe passed on once";
@@ -80,8 +94,8 @@ TEST(CentralRelay, PassesDatagramsBetweenTheTwoHalvesOfAPairOnly) {
                              "relay in use name=office client=127.2.0.1:1194 server=127.1.0.1:1194 (first "
                              "datagram from the client)",
                              "relay ended name=office client=127.2.0.1:1194 server=127.1.0.1:1194 (request from "
-                             "the server) datagrams=5 bytes=1544",
-                             " relayed=5 relayed_bytes=1544 ", " malformed=2 "})
+                             "the server) datagrams=5 bytes=1544 limited=0 unconsented=4",
+                             " relayed=5 relayed_bytes=1544 ", " malformed=2 ", " relay_unconsented=4 "})
         EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
 }
 
@@ -97,6 +111,7 @@ TEST(CentralRelay, DatagramsLargerThanTheLinkGoOnWholeAndAnswersStayProbes) {
     CentralProcess central(RELAYING);
     Peer server("127.1.0.1", 1194), client("127.2.0.1", 1194);
     pairUp(server, client);
+    server.send(pattern(100)); // the server's consent
     for (size_t size : {1472u, 1473u, 4000u, 60000u}) {
         client.send(pattern(size));
         auto got = server.receive(1000);
@@ -118,6 +133,71 @@ TEST(CentralRelay, DatagramsLargerThanTheLinkGoOnWholeAndAnswersStayProbes) {
     }
     close(raw);
     EXPECT_EQ(answers, 6); // MSG_REGISTERED, two MSG_PEER_ADDRESS, two offers, MSG_REGISTERED
+}
+
+// A name registered from a victim's address (the one datagram a spoofer sends from
+// it), then a client that asks, takes the offer and sends 50 datagrams of 1000
+// bytes: the victim hears central's three records and nothing else, also when the
+// client asks again.
+TEST(CentralRelay, NothingReachesAnAddressThatNeverAnsweredTheOffer) {
+    CentralProcess central(RELAYING);
+    Peer victim("127.5.0.1", 1194), client("127.2.0.1", 1194);
+    pairUp(victim, client, "victim");
+    for (int i = 0; i < 4; ++i) client.send(punchRecord());
+    for (int i = 0; i < 50; ++i) client.send(pattern(1000));
+    sleepMs(2600);
+    client.send(queryRecord("victim"));
+    EXPECT_FALSE(client.receive(1000).has_value());
+    EXPECT_TRUE(victim.receiveAll(500).empty());
+
+    EXPECT_EQ(central.stop(SIGTERM), 0);
+    std::string log = central.log();
+    EXPECT_EQ(log.find("relay in use"), std::string::npos) << log;
+    for (const char* line : {" relayed=0 ", " relay_unconsented=54 ", " name_limited=1 "})
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+}
+
+// One host (one address, many ports) registers 100 names and asks for each, takes
+// every offer from both halves and sends: it gets its share of the relays in use
+// (10 by default), and a pair from other addresses is still offered a relay and
+// carried. Without the per-source rate, so that the flood takes a moment, not 11 s.
+TEST(CentralRelay, AFloodFromOneHostLeavesRelaysForOthers) {
+    std::vector<std::string> options = RELAYING;
+    options.insert(options.end(), {"--source-rate", "0"});
+    CentralProcess central(options);
+    std::vector<std::unique_ptr<Peer>> servers, clients;
+    for (int i = 0; i < 100; ++i) {
+        servers.push_back(std::make_unique<Peer>("127.9.0.1", uint16_t(2000 + i)));
+        clients.push_back(std::make_unique<Peer>("127.9.0.1", uint16_t(3000 + i)));
+        servers[i]->send(registerRecord("flood" + std::to_string(i), "PC01"));
+        clients[i]->send(queryRecord("flood" + std::to_string(i)));
+    }
+    sleepMs(600);
+    for (int i = 0; i < 100; ++i) servers[i]->send(pattern(100));
+    for (int i = 0; i < 100; ++i) clients[i]->send(pattern(100));
+    sleepMs(300);
+    size_t relayed = 0;
+    for (auto& server : servers)
+        while (auto got = server->receive(0)) relayed += got->bytes == pattern(100);
+    EXPECT_EQ(relayed, 10u);
+
+    Peer server("127.1.0.1", 1194), client("127.2.0.1", 1194);
+    pairUp(server, client);
+    server.send(punchRecord());
+    client.send(punchRecord());
+    expectRecord(server.receive(1000), PUNCH);
+    server.send(pattern(1400));
+    auto atClient = client.receive(1000);
+    ASSERT_TRUE(atClient.has_value());
+    EXPECT_EQ(atClient->bytes, pattern(1400));
+
+    EXPECT_EQ(central.stop(SIGTERM), 0);
+    std::string log = central.log();
+    EXPECT_EQ(log.find("relay not offered: table full"), std::string::npos) << log;
+    for (const char* line : {"relay in use name=office client=127.2.0.1:1194 server=127.1.0.1:1194",
+                             "relay ended name=flood", "(127.9.0.1 holds 10 relays in use)", " relays_in_use=11 ",
+                             " relay_source_full=90 "})
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
 }
 
 } // namespace

@@ -24,6 +24,14 @@ Settings relaying(int64_t afterMs = 2500) {
     return settings;
 }
 
+Bytes punchRecord(size_t size) {
+    Bytes bytes(size, 0);
+    writeLittle32(bytes, 0, 6);
+    writeLittle32(bytes, 4, 12345);
+    return bytes;
+}
+const Bytes OPENVPN(1200, 0x38);
+
 struct Fixture {
     explicit Fixture(Settings settings = relaying()) : handler(settings, log) {}
     Endpoint send(const Bytes& bytes, Endpoint from, int64_t now) {
@@ -43,18 +51,16 @@ struct Fixture {
         ASSERT_EQ(answers.size(), 2u);
         ASSERT_EQ(offers(at + 2500).size(), 2u);
     }
+    // Both halves answer the offer, as the programs do, the server first: its answer
+    // finds the client silent since the offer and goes nowhere, the client's goes on.
+    void answerOffer(int64_t at, Endpoint server = SERVER, Endpoint client = CLIENT) {
+        ASSERT_EQ(send(punchRecord(36), server, at), NOWHERE);
+        ASSERT_EQ(send(punchRecord(36), client, at), server);
+    }
     EventLog log{nullptr, false};
     Handler handler;
     std::vector<Answer> answers;
 };
-
-Bytes punchRecord(size_t size) {
-    Bytes bytes(size, 0);
-    writeLittle32(bytes, 0, 6);
-    writeLittle32(bytes, 4, 12345);
-    return bytes;
-}
-const Bytes OPENVPN(1200, 0x38);
 
 TEST(Relay, OfferedToBothHalvesAfterTheDelayThenPassesBothWays) {
     Fixture f;
@@ -78,6 +84,10 @@ TEST(Relay, OfferedToBothHalvesAfterTheDelayThenPassesBothWays) {
     EXPECT_TRUE(f.offers(9000).empty()) << "one offer per pair";
     EXPECT_EQ(f.handler.nextOfferAt(), -1);
 
+    // Each half gets something only once it has itself answered the offer; what the
+    // client sent before the offer does not count.
+    EXPECT_EQ(f.send(punchRecord(36), SERVER, 3550), NOWHERE);
+    EXPECT_EQ(f.handler.relaysInUse(), 0u);
     EXPECT_EQ(f.send(punchRecord(36), CLIENT, 3600), SERVER);
     EXPECT_EQ(f.send(punchRecord(52), SERVER, 3700), CLIENT);
     EXPECT_EQ(f.send(OPENVPN, CLIENT, 3800), SERVER);
@@ -90,12 +100,14 @@ TEST(Relay, OfferedToBothHalvesAfterTheDelayThenPassesBothWays) {
     EXPECT_EQ(c.relayUsed, 1u);
     EXPECT_EQ(c.relayed, 3u);
     EXPECT_EQ(c.relayedBytes, 36u + 52 + 1200);
+    EXPECT_EQ(c.relayUnconsented, 1u);
     EXPECT_EQ(c.malformed, 3u);
 }
 
 TEST(Relay, OnlyWhatTheChecksAcceptIsARequestAndARequestEndsTheRelay) {
     Fixture f;
     f.pairUp();
+    f.answerOffer(3600);
     Bytes longQuery = queryRecord("office");
     longQuery.push_back(0);
     Bytes badName = queryRecord("off\x01ice");
@@ -114,14 +126,15 @@ TEST(Relay, OnlyWhatTheChecksAcceptIsARequestAndARequestEndsTheRelay) {
     EXPECT_EQ(f.send(OPENVPN, CLIENT, 5001), NOWHERE);
     EXPECT_EQ(f.handler.counters().relayEnded, 1u);
 
-    // A client asking anew ends its relay too, and gets a new pair and offer.
+    // A client asking anew ends its relay too; once its server has registered
+    // again, it gets a new pair and offer, which both halves answer anew.
     f.pairUp(10000);
-    EXPECT_EQ(f.send(OPENVPN, CLIENT, 12600), SERVER);
+    f.answerOffer(12600);
     EXPECT_EQ(f.send(queryRecord("office"), CLIENT, 13000), NOWHERE);
-    EXPECT_EQ(f.answers.size(), 2u);
-    EXPECT_EQ(f.send(OPENVPN, CLIENT, 13001), NOWHERE) << "the new pair waits for its offer";
-    EXPECT_EQ(f.offers(15500).size(), 2u);
-    EXPECT_EQ(f.send(OPENVPN, CLIENT, 15501), SERVER);
+    EXPECT_EQ(f.handler.relays(), 0u);
+    f.pairUp(14000);
+    EXPECT_EQ(f.send(OPENVPN, CLIENT, 16501), NOWHERE) << "the server has not answered the new offer";
+    EXPECT_EQ(f.send(punchRecord(36), SERVER, 16502), CLIENT);
 }
 
 TEST(Relay, RelayTrafficIsNotHeldToTheSourceRate) {
@@ -129,28 +142,31 @@ TEST(Relay, RelayTrafficIsNotHeldToTheSourceRate) {
     settings.sourceRate = 3;
     Fixture f(settings);
     f.pairUp();
+    f.answerOffer(3600);
     for (int i = 0; i < 100; ++i) ASSERT_EQ(f.send(OPENVPN, CLIENT, 4000), SERVER) << i;
     EXPECT_EQ(f.handler.counters().sourceLimited, 0u);
-    f.send(queryRecord("office"), CLIENT, 4000);
-    EXPECT_EQ(f.answers.size(), 2u) << "the client's next request is still welcome";
+    f.send(registerRecord("mine", "PC09"), CLIENT, 4000);
+    EXPECT_EQ(f.answers.size(), 1u) << "the client's next request is still welcome";
 }
 
 TEST(Relay, AnUntakenOfferEndsAfterTenSecondsAnIdleRelayAfterItsIdleTime) {
     Settings settings = relaying();
     settings.relayIdleMs = 60000;
     Fixture f(settings);
-    f.pairUp(1000);                                            // offered at 3500, never taken
-    f.pairUp(4000, "lab", Endpoint{SERVER.ip, 2000}, CLIENT2); // offered at 6500, used
-    EXPECT_EQ(f.send(OPENVPN, CLIENT2, 7000), (Endpoint{SERVER.ip, 2000}));
+    const Endpoint LAB{SERVER.ip, 2000};
+    f.pairUp(1000);                   // offered at 3500, never taken
+    f.pairUp(4000, "lab", LAB, CLIENT2); // offered at 6500, used
+    f.answerOffer(7000, LAB, CLIENT2);
     f.handler.expire(13499);
     EXPECT_EQ(f.handler.relays(), 2u);
     f.handler.expire(13500);
     EXPECT_EQ(f.handler.relays(), 1u);
     EXPECT_EQ(f.send(OPENVPN, CLIENT, 13500), NOWHERE);
 
-    // Pings keep the used one going; sixty seconds of silence end it.
+    // Pings both ways keep the used one going; sixty seconds of silence end it.
     for (int64_t t = 10000; t <= 100000; t += 5000) {
-        EXPECT_EQ(f.send(OPENVPN, CLIENT2, t), (Endpoint{SERVER.ip, 2000}));
+        EXPECT_EQ(f.send(OPENVPN, CLIENT2, t), LAB);
+        EXPECT_EQ(f.send(OPENVPN, LAB, t), CLIENT2);
         f.handler.expire(t);
     }
     f.handler.expire(159999);
@@ -168,9 +184,11 @@ TEST(Relay, TheTableCapAndTheRateCapHold) {
     settings.peerIntervalMs = 0;
     Fixture f(settings);
     f.pairUp();
-    // A second pair finds the table full: answered, but never offered a relay.
-    f.send(registerRecord("lab", "PC02"), Endpoint{SERVER.ip, 2000}, 1000);
-    f.send(queryRecord("lab"), CLIENT2, 1000);
+    f.answerOffer(3600);
+    // A second pair finds the relays in use at their cap: answered, but never
+    // offered a relay.
+    f.send(registerRecord("lab", "PC02"), Endpoint{SERVER.ip, 2000}, 3700);
+    f.send(queryRecord("lab"), CLIENT2, 3700);
     EXPECT_EQ(f.answers.size(), 2u);
     EXPECT_EQ(f.handler.counters().relayFull, 1u);
     EXPECT_TRUE(f.offers(10000).empty());
@@ -190,11 +208,12 @@ TEST(Relay, ARelayInUseKeepsItsServerAnUnusedOneMakesWay) {
     Settings settings = relaying();
     settings.peerIntervalMs = 0;
     Fixture f(settings);
+    f.send(registerRecord("lab", "PC02"), SERVER, 0); // a second name at the same address
     f.pairUp();
-    EXPECT_EQ(f.send(OPENVPN, SERVER, 4000), CLIENT);
-    // Another client asks for the name while the tunnel runs: it gets the server's
-    // address as always, but the server's relay stays with the first client.
-    f.send(queryRecord("office"), CLIENT2, 5000);
+    f.answerOffer(3600);
+    // A client asks for the other name while the tunnel runs: it gets the address
+    // as always, but the relay there stays with the first client.
+    f.send(queryRecord("lab"), CLIENT2, 5000);
     EXPECT_EQ(f.answers.size(), 2u);
     EXPECT_EQ(f.handler.counters().relayBusy, 1u);
     EXPECT_TRUE(f.offers(9000).empty());
@@ -202,14 +221,15 @@ TEST(Relay, ARelayInUseKeepsItsServerAnUnusedOneMakesWay) {
 
     // Once that relay is over, a pair whose offer was never taken gives way to the next.
     f.send(registerRecord("office", "PC01"), SERVER, 10000);
+    f.send(registerRecord("lab", "PC02"), SERVER, 10000);
     f.send(queryRecord("office"), CLIENT2, 11000);
     ASSERT_EQ(f.offers(13500).size(), 2u);
-    f.send(queryRecord("office"), STRANGER, 14000);
+    f.send(queryRecord("lab"), STRANGER, 14000);
     EXPECT_EQ(f.send(OPENVPN, CLIENT2, 14001), NOWHERE);
     auto offers = f.offers(16500);
     ASSERT_EQ(offers.size(), 2u);
     EXPECT_EQ(offers[0].to, STRANGER);
-    EXPECT_EQ(f.send(OPENVPN, SERVER, 16600), STRANGER);
+    f.answerOffer(16600, SERVER, STRANGER);
 }
 
 TEST(Relay, NoRelayWhenTurnedOffOrForAServerAskingForItself) {
@@ -225,6 +245,97 @@ TEST(Relay, NoRelayWhenTurnedOffOrForAServerAskingForItself) {
     self.send(queryRecord("office"), SERVER, 1000);
     EXPECT_EQ(self.answers.size(), 2u);
     EXPECT_TRUE(self.offers(100000).empty());
+}
+
+// A name registered from someone else's address (one spoofed datagram), then a
+// client that asks and sends through the offer: the address never answered, so
+// nothing reaches it, and the offer ends untaken.
+TEST(Relay, AHalfThatNeverAnswersGetsNothing) {
+    Fixture f;
+    f.pairUp(); // SERVER sends nothing after its registration
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(f.send(punchRecord(36), CLIENT, 3600), NOWHERE);
+    for (int i = 0; i < 50; ++i) EXPECT_EQ(f.send(Bytes(1000, 0x38), CLIENT, 3700 + i), NOWHERE);
+    const Counters& c = f.handler.counters();
+    EXPECT_EQ(c.relayUnconsented, 54u);
+    EXPECT_EQ(c.relayed, 0u);
+    EXPECT_EQ(c.relayUsed, 0u);
+    f.handler.expire(13500);
+    EXPECT_EQ(f.handler.relays(), 0u) << "not taken";
+}
+
+TEST(Relay, ConsentLapsesAfterTheConsentTimeAndComesBackWithTheNextDatagram) {
+    Settings settings = relaying();
+    settings.relayConsentMs = 30000;
+    Fixture f(settings);
+    f.pairUp();
+    f.answerOffer(3600); // both halves heard at 3600
+    EXPECT_EQ(f.send(OPENVPN, CLIENT, 33599), SERVER);
+    EXPECT_EQ(f.send(OPENVPN, CLIENT, 33600), NOWHERE) << "the server has been silent for 30 s";
+    EXPECT_EQ(f.send(OPENVPN, CLIENT, 50000), NOWHERE);
+    EXPECT_EQ(f.send(OPENVPN, SERVER, 60000), CLIENT) << "the client sent 10 s ago";
+    EXPECT_EQ(f.send(OPENVPN, CLIENT, 60001), SERVER) << "the server is back";
+    EXPECT_EQ(f.send(OPENVPN, SERVER, 90001), NOWHERE);
+    EXPECT_EQ(f.handler.counters().relayUnconsented, 1u + 2 + 1);
+    EXPECT_EQ(f.handler.relays(), 1u);
+}
+
+// One host, many ports: its pairs take at most its share of the relays in use; the
+// rest are ended when they would start, and not offered once it holds its share.
+// A pair from other addresses still gets a relay.
+TEST(Relay, OneSourceAddressTakesPartInAtMostItsShareOfTheRelaysInUse) {
+    Settings settings = relaying();
+    settings.sourceRelays = 2;
+    settings.sourceRate = 0;
+    Fixture f(settings);
+    const uint32_t HOST = 0x0a090001;
+    for (uint16_t i = 0; i < 4; ++i)
+        f.pairUp(1000 + i, "flood" + std::to_string(i), Endpoint{HOST, uint16_t(2000 + i)},
+                 Endpoint{HOST, uint16_t(3000 + i)});
+    int passed = 0;
+    for (uint16_t i = 0; i < 4; ++i) {
+        Endpoint server{HOST, uint16_t(2000 + i)}, client{HOST, uint16_t(3000 + i)};
+        f.send(punchRecord(36), server, 4000);
+        passed += f.send(punchRecord(36), client, 4000) == server;
+    }
+    EXPECT_EQ(passed, 2);
+    EXPECT_EQ(f.handler.relaysInUse(), 2u);
+    EXPECT_EQ(f.handler.relays(), 2u) << "the others ended when they would have started";
+    EXPECT_EQ(f.handler.counters().relaySourceFull, 2u);
+
+    // The host as one half of a new pair: no offer. Anyone else: relayed.
+    f.send(registerRecord("home", "PC03"), Endpoint{HOST, 2100}, 5000);
+    f.send(queryRecord("home"), CLIENT2, 5000);
+    EXPECT_EQ(f.answers.size(), 2u);
+    EXPECT_EQ(f.handler.counters().relaySourceFull, 3u);
+    f.pairUp(6000);
+    f.answerOffer(8600);
+    EXPECT_EQ(f.handler.relaysInUse(), 3u);
+}
+
+// Offers wait in a table of their own: pairs that are offered a relay but never use
+// it do not keep others from relays in use.
+TEST(Relay, OffersWaitApartFromTheRelaysInUse) {
+    Settings settings = relaying();
+    settings.maxRelays = 1;
+    settings.maxOffers = 2;
+    settings.sourceRate = 0;
+    Fixture f(settings);
+    for (uint16_t i = 0; i < 3; ++i)
+        f.send(registerRecord("n" + std::to_string(i), "PC"), Endpoint{SERVER.ip, uint16_t(2000 + i)}, 0);
+    for (uint16_t i = 0; i < 3; ++i)
+        f.send(queryRecord("n" + std::to_string(i)), Endpoint{CLIENT.ip, uint16_t(3000 + i)}, 1000);
+    EXPECT_EQ(f.handler.counters().relayFull, 1u) << "the third pair finds the offers at their cap";
+    EXPECT_EQ(f.offers(3500).size(), 4u);
+    f.answerOffer(3600, Endpoint{SERVER.ip, 2000}, Endpoint{CLIENT.ip, 3000});
+    // With one relay in use (its cap) and one offer, a new pair is not offered, and
+    // the waiting offer cannot start.
+    f.send(registerRecord("n2", "PC"), Endpoint{SERVER.ip, 2002}, 3700);
+    f.send(queryRecord("n2"), Endpoint{CLIENT.ip, 3002}, 3700);
+    EXPECT_EQ(f.handler.counters().relayFull, 2u);
+    f.send(punchRecord(36), Endpoint{SERVER.ip, 2001}, 3800);
+    EXPECT_EQ(f.send(punchRecord(36), Endpoint{CLIENT.ip, 3001}, 3800), NOWHERE);
+    EXPECT_EQ(f.handler.counters().relayFull, 3u);
+    EXPECT_EQ(f.handler.relays(), 1u);
 }
 
 } // namespace

@@ -194,7 +194,7 @@ TEST(CentralService, WithoutRepeatsEachAnswerGoesOnce) {
     EXPECT_EQ(server.receiveAll(800).size(), 1u);
 }
 
-TEST(CentralService, ANameIsSentAPeerAddressAtMostOncePerInterval) {
+TEST(CentralService, ANameIsSentAPeerAddressAtMostOncePerIntervalAndOncePerRegistration) {
     CentralProcess central({"--repeat-delay", "0", "--peer-interval", "700"});
     Peer server("127.1.0.1", 1194), first("127.2.0.1", 1194), second("127.2.0.2", 1194);
     server.send(registerRecord("office", "PC01"));
@@ -202,23 +202,33 @@ TEST(CentralService, ANameIsSentAPeerAddressAtMostOncePerInterval) {
 
     first.send(queryRecord("office"));
     expectAnswer(first.receive(500), PEER_ADDRESS, "office");
+    expectAnswer(server.receive(500), PEER_ADDRESS, "office");
+    server.send(registerRecord("office", "PC01")); // registered again, within the interval
+    expectAnswer(server.receive(500), REGISTERED, "office");
     second.send(queryRecord("office"));
     EXPECT_FALSE(second.receive(300).has_value());
-    EXPECT_EQ(server.receiveAll(300).size(), 1u) << "the server sprays probes at every address it is told";
+    EXPECT_TRUE(server.receiveAll(100).empty()) << "the server sprays probes at every address it is told";
     EXPECT_TRUE(central.waitForLog("query dropped: name rate limited name=office from=127.2.0.2:1194"));
 
     sleepMs(300);
     second.send(queryRecord("office"));
     expectAnswer(second.receive(500), PEER_ADDRESS, "office");
     expectAnswer(server.receive(500), PEER_ADDRESS, "office");
+    // Told once since its last registration: no more until it registers again.
+    sleepMs(700);
+    first.send(queryRecord("office"));
+    EXPECT_TRUE(server.receiveAll(300).empty());
+    EXPECT_FALSE(first.receive(1).has_value());
+    EXPECT_TRUE(central.waitForLog("query dropped: server told already since its registration name=office "
+                                   "from=127.2.0.1:1194"));
 }
 
 TEST(CentralService, OneSourceAddressMayAskOnlySoOftenPerSecond) {
-    CentralProcess central({"--repeat-delay", "0", "--peer-interval", "0", "--source-rate", "3"});
+    CentralProcess central({"--repeat-delay", "0", "--source-rate", "3"});
     Peer server("127.1.0.1", 1194), greedy("127.2.0.1", 1194), other("127.2.0.2", 1194);
     server.send(registerRecord("office", "PC01"));
     expectAnswer(server.receive(1000), REGISTERED, "office");
-    for (int i = 0; i < 12; ++i) greedy.send(queryRecord("office"));
+    for (int i = 0; i < 12; ++i) greedy.send(registerRecord("greedy", "PC09"));
     // The twelve fall into one or two one-second windows: three or six answered.
     size_t answered = greedy.receiveAll(500).size();
     EXPECT_GE(answered, 3u);
@@ -321,8 +331,9 @@ TEST(CentralService, HelpExplainsEveryOptionAndBadOptionsAreRefused) {
     std::string output;
     EXPECT_EQ(runCentral({"--help"}, output), 0);
     for (const char* option : {"--bind", "--port", "--expiry", "--max-names", "--peer-interval",
-                               "--source-rate", "--repeat-delay", "--relay-after", "--max-relays", "--relay-rate",
-                               "--relay-idle", "--stats-interval", "--quiet", "--help"})
+                               "--source-rate", "--repeat-delay", "--relay-after", "--max-relays",
+                               "--source-relays", "--relay-rate", "--relay-consent", "--relay-idle",
+                               "--stats-interval", "--quiet", "--help"})
         EXPECT_NE(output.find(option), std::string::npos) << option;
     EXPECT_EQ(runCentral({"--colour"}, output), 2);
     EXPECT_NE(output.find("unknown option --colour"), std::string::npos);
