@@ -50,7 +50,7 @@ check: deps
 	$(MAKE) check-deps check-native check-kits check-deb check-wine check-lab lab-compare-check \
 	        check-bench
 
-# End-to-end tests: the real programs under Wine in the NAT lab (root; about four minutes).
+# End-to-end tests: the real programs under Wine in the NAT lab (root; about eight minutes).
 check-lab: windows $(NATIVE)/CMakeCache.txt
 	cmake --build $(NATIVE) --target central -j $(JOBS)
 	lab/check-lab
@@ -120,7 +120,7 @@ check-kits:
 # central as a Debian package (build/central_VERSION_amd64.deb), built in a tree of
 # its own without sanitizers; check-deb tests it unpacked, without installing it.
 VERSION := $(shell cat VERSION)
-deb:
+deb: deps
 	central/package/make-deb build/deb build
 
 check-deb: deb

@@ -186,6 +186,7 @@ Section Uninstall
   Delete "$INSTDIR\unamepass"
   Delete "$INSTDIR\hosts"
   Delete "$INSTDIR\log"
+  Delete "$INSTDIR\openvpn.log"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
   Delete "$SMPROGRAMS\${PRODUCT}.lnk"

@@ -1,9 +1,14 @@
 #!/usr/bin/python3
-"""tools/dialog.sh against the sources: every control id is the #define of that name in
-shell/resource.h (IDCANCEL in the native stand-in's windows.h), every caption the
-CAPTION of its program's resource script, and every status text a string literal of
-client/, server/ or monitor/. Exit code 1 with a line per difference."""
-import glob
+"""The dialogs' values as the scripts and the README have them, against the sources.
+
+tools/dialog.sh: every control id is the #define of that name in shell/resource.h
+(IDCANCEL in the native stand-in's windows.h), every caption the CAPTION of its
+program's resource script. Its status texts are exactly the status texts the programs
+can show: every string literal of client/control.cpp and server/control.cpp (the only
+places that set the status line), no more, no less. The README's table under "When
+something fails" has one row for each of them, spelt as the program shows it (a line
+break as <br>, the empty status as "(blank)"), naming the program that shows it
+("client", "server" or "both"). Exit code 1 with a line per difference."""
 import os
 import re
 import sys
@@ -15,26 +20,65 @@ def read(*paths):
     return "".join(open(os.path.join(REPO, p), encoding="utf-8").read() for p in paths)
 
 
+def shown_texts(program):
+    """The string literals of a program's control dialog, outside comments and includes."""
+    code = re.sub(r"//[^\n]*|^#include[^\n]*", "", read("%s/control.cpp" % program), flags=re.M)
+    return set(re.findall(r'"((?:[^"\\]|\\.)*)"', code)) - {"%d"}
+
+
+def readme_rows():
+    """(text, program) for each row of the README's table of status texts."""
+    readme = read("README.md")
+    section = re.search(r"^#+ When something fails\n(.*?)(?=^#)", readme, re.M | re.S)
+    rows = []
+    for line in (section.group(1) if section else "").splitlines():
+        cells = [c.strip() for c in line.strip().strip("|").split("|")]
+        if not line.startswith("|") or len(cells) < 3 or cells[0] in ("Status", "---"):
+            continue
+        text = "" if cells[0] == "(blank)" else cells[0].replace("`", "").replace("<br>", "\\n")
+        rows.append((text, cells[1]))
+    return rows
+
+
 def main():
-    values = dict(re.findall(r"^([A-Z_]+)=[\"']?(.*?)[\"']?$",
-                             read("tools/dialog.sh"), re.M))
+    values = dict(re.findall(r"^([A-Z_]+)=[\"']?(.*?)[\"']?$", read("tools/dialog.sh"), re.M))
     defines = dict(re.findall(r"^#define (\w+) \(?(-?\d+)\)?$",
                               read("shell/resource.h", "platform/native/windows.h"), re.M))
-    sources = read(*[os.path.relpath(p, REPO) for d in ("client", "server", "monitor")
-                     for p in glob.glob(os.path.join(REPO, d, "*.cpp"))])
+    shown = {p: shown_texts(p) for p in ("client", "server")}
+    every_text = shown["client"] | shown["server"]
     failures = []
+    texts = set()
     for name, value in values.items():
         if name.endswith("_CAPTION"):
             rc = read("%s/%s.rc" % ((name[:-8].lower(),) * 2))
-            ok = 'CAPTION "%s"' % value in rc
+            if 'CAPTION "%s"' % value not in rc:
+                failures.append("tools/dialog.sh: %s=%s is not the resource's caption" % (name, value))
         elif value.lstrip("-").isdigit():
-            ok = defines.get(name) == value
+            if defines.get(name) != value:
+                failures.append("tools/dialog.sh: %s=%s is not the #define" % (name, value))
         else:
-            ok = '"%s"' % value in sources
-        if not ok:
-            failures.append("tools/dialog.sh: %s=%s is not in the sources" % (name, value))
-    print("\n".join(failures) or "tools/dialog.sh: %d values as in the sources" % len(values))
-    return 1 if failures or len(values) < 20 else 0
+            texts.add(value)
+    for text in sorted(texts - every_text):
+        failures.append("tools/dialog.sh: \"%s\" is no status text of the programs" % text)
+    for text in sorted(every_text - texts):
+        failures.append("tools/dialog.sh lacks the status text \"%s\"" % text)
+
+    rows = readme_rows()
+    for text, program in rows:
+        wanted = "both" if text in shown["client"] and text in shown["server"] else \
+            "client" if text in shown["client"] else "server" if text in shown["server"] else None
+        if wanted is None:
+            failures.append("README: \"%s\" is no status text of the programs" % text)
+        elif program != wanted:
+            failures.append("README: \"%s\" is shown by %s, not %s" % (text, wanted, program))
+    for text in sorted(every_text - {t for t, _ in rows}):
+        failures.append("README's table lacks the status text \"%s\"" % text)
+    for text in sorted({t for t, _ in rows if [r for r, _ in rows].count(t) > 1}):
+        failures.append("README: \"%s\" has more than one row" % text)
+
+    print("\n".join(failures) or "tools/dialog.sh and the README: %d status texts as in the sources"
+          % len(every_text))
+    return 1 if failures or len(every_text) < 15 else 0
 
 
 if __name__ == "__main__":

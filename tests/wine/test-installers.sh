@@ -31,6 +31,10 @@ CLIENT_RULES="$NETSH delete rule name=punchvpn client probes
 $NETSH add rule name=punchvpn client probes dir=in action=allow protocol=UDP localport=8080 localip=10.8.0.2 remoteip=10.8.0.1 program=C:\Program Files\punchvpn client\client.exe"
 SERVER_REMOVAL=$(grep ' delete ' <<<"$SERVER_RULES")
 CLIENT_REMOVAL=$(grep ' delete ' <<<"$CLIENT_RULES")
+# The netsh lines of the side's kit text, as netsh gets their arguments.
+kit_rules() {
+    tr -d '\r"' <"$WINE_TESTS/../../openvpn/kit-$1.txt" | sed -n 's/^ *\(netsh advfirewall firewall add rule .*\)/\1/p'
+}
 # The calls recorded since the last look, which forgets them.
 new_calls() { cat "$CALLS_LOG" 2>/dev/null; : >"$CALLS_LOG"; }
 
@@ -62,8 +66,12 @@ check_installed() {
     [ "$(cd "$dir" && ls | tr '\n' ' ')" = "$files" ] || fail "$dir holds: $(ls "$dir" | tr '\n' ' ')"
     cmp -s "$dir/$exe" "$WINDOWS_BUILD/$side/$exe" || fail "$exe is not the one built"
     cmp -s "$dir/$side.key" "$WINE_KEYS/$side.key" || fail "$side.key is not the installation's"
-    local rules=${side^^}_RULES
-    [ "$(new_calls)" = "${!rules}" ] || fail "the $side installer's netsh calls differ from the rules"
+    local rules=${side^^}_RULES called
+    called=$(new_calls)
+    [ "$called" = "${!rules}" ] || fail "the $side installer's netsh calls differ from the rules: $called"
+    # The kit's README.txt gives the same rules for those who install from the zip.
+    [ "$(grep ' add rule ' <<<"$called" | sort)" = "$(kit_rules "$side" | sort)" ] ||
+        fail "openvpn/kit-$side.txt gives other firewall rules than the installer adds"
     [ "$(uninstall_value "$side" DisplayName)" = "punchvpn $side" ] || fail "no entry among the installed programs"
     [ "$(uninstall_value "$side" QuietUninstallString)" = "\"$windir\\uninstall.exe\" /S" ] ||
         fail "no silent uninstaller: $(uninstall_value "$side" QuietUninstallString)"
