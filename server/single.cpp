@@ -67,6 +67,16 @@ bool becomeTheServer()
     return false;
 }
 
+int stopTheServer()
+{
+    if (!makeObjects())
+        return 1;
+    if (takeMutex(0))
+        return 0;
+    SetEvent(stopEvent);
+    return takeMutex(STOP_WAIT_MS) ? 0 : 1;
+}
+
 static void CALLBACK checkStopRequest(HWND dialog, UINT, UINT_PTR, DWORD)
 {
     if (WaitForSingleObject(stopEvent, 0) != WAIT_OBJECT_0)

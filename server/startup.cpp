@@ -73,8 +73,8 @@ bool prepareServer(const char* commandLine, int& exitCode)
     exitCode = 0;
     std::string rest;
     std::string word = firstWord(commandLine, rest);
-    if (word == SEAL_SWITCH) {
-        exitCode = sealFromFile(rest.c_str());
+    if (word == SEAL_SWITCH || word == STOP_SWITCH) {
+        exitCode = word == SEAL_SWITCH ? sealFromFile(rest.c_str()) : stopTheServer();
         return false;
     }
     unattended = word == AUTO_SWITCH;

@@ -340,6 +340,19 @@ TEST_F(OneServer, AnOtherThatDoesNotStopWithinThirtySecondsIsSaid)
     EXPECT_NE(platform::messageBoxes()[1].text.find("did not stop"), std::string::npos);
 }
 
+TEST_F(OneServer, StopCommandEndsTheRunningServerAndWaitsForIt)
+{
+    EXPECT_EQ(prepare("/stop", false), 0); // none runs
+    auto other = runningServer(2000);
+    EXPECT_EQ(prepare("/stop", false), 0);
+    EXPECT_EQ(stopRequests, 1);
+    EXPECT_GE(GetTickCount64(), 2000u);
+    other = runningServer(-1);
+    EXPECT_EQ(prepare("/stop", false), 1);
+    EXPECT_TRUE(platform::messageBoxes().empty());
+    EXPECT_TRUE(platform::startedCommands().empty());
+}
+
 TEST_F(OneServer, TheUnattendedOneNeverAsksItLogsThatAnotherRuns)
 {
     installOpenVpn();

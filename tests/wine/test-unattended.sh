@@ -3,7 +3,7 @@
 # installer hands it to schtasks, registered through Wine's schtasks (which keeps no
 # trigger or action, and runs nothing at boot) and deleted again; the sealed name and
 # password; server.exe /auto started as the task starts it, with its log; a start from
-# the Start menu while it runs, answered No and Yes; a damaged and a missing sealed
+# the Start menu while it runs, answered No and Yes; server.exe /stop; a damaged and a missing sealed
 # file; a second install without the option; the uninstaller, which ends the running
 # unattended server and leaves no task, file or process; and the installer's page for
 # it, interactively.
@@ -123,6 +123,14 @@ expect_calls 3 5 # the unattended one's start and end, this one's start-up
 expect_driver 0 press "$CAPTION" $IDCANCEL
 expect_exit 0 10
 [ "$(logged | tail -n 1)" = "asked to stop; ends as on Cancel" ] || fail "the interactive server logged"
+
+echo "== server.exe /stop ends it as on Cancel and waits for it"
+start_auto
+(cd "$DIR" && wine "$PROGRAM" /stop) || fail "server.exe /stop failed"
+# It returned once the server had let go of its mutex, which it does as it ends.
+[ "$(logged | tail -n 1)" = "asked to stop; ends as on Cancel" ] || fail "the log ends: $(logged | tail -n 1)"
+expect_auto_ended
+(cd "$DIR" && wine "$PROGRAM" /stop) || fail "server.exe /stop failed with no server running"
 
 echo "== a damaged sealed file, then a missing one: one log line, exit code 2, nothing else"
 cp "$DATA/credentials.sealed" sealed
