@@ -113,33 +113,20 @@ HANDLE CreateEventA(SECURITY_ATTRIBUTES* attributes, BOOL manualReset, BOOL init
     return object;
 }
 
-static NamedObject* eventOf(HANDLE handle)
+// Sets an event's state; FALSE for a handle that is no event.
+static BOOL signal(HANDLE event, bool signalled)
 {
-    NamedObject* object = static_cast<NamedObject*>(handle);
+    NamedObject* object = static_cast<NamedObject*>(event);
     if (!object || object->mutex) {
         SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
+        return FALSE;
     }
-    return object;
-}
-
-BOOL SetEvent(HANDLE event)
-{
-    NamedObject* object = eventOf(event);
-    if (!object)
-        return FALSE;
-    object->signalled = true;
+    object->signalled = signalled;
     return TRUE;
 }
 
-BOOL ResetEvent(HANDLE event)
-{
-    NamedObject* object = eventOf(event);
-    if (!object)
-        return FALSE;
-    object->signalled = false;
-    return TRUE;
-}
+BOOL SetEvent(HANDLE event) { return signal(event, true); }
+BOOL ResetEvent(HANDLE event) { return signal(event, false); }
 
 // Waits in steps of the clock, so that the processes a test plays act meanwhile (on
 // the test clock a wait takes no real time).
