@@ -151,7 +151,8 @@ FunctionEnd
 !if "${SIDE}" == "server"
 ; Sets the running server's stop event: it ends as on Cancel (OpenVPN ended, exit
 ; code 0, so that Task Scheduler does not start it again), and its mutex is free once
-; it has ended. Its program file is free a moment later.
+; it has ended. Its program file, and the folder it ran in, are free a moment later,
+; when its process has gone: then the file opens for writing.
 !macro StopRunningServer
   System::Call 'kernel32::OpenEventW(i 0x0002, i 0, w "${STOP_EVENT}") p .r0'
   ${If} $0 != 0
@@ -167,7 +168,18 @@ FunctionEnd
       System::Call 'kernel32::ReleaseMutex(p r1)'
     ${EndIf}
     System::Call 'kernel32::CloseHandle(p r1)'
-    Sleep 1000
+    StrCpy $3 0
+    ${DoWhile} ${FileExists} "$INSTDIR\${EXE}"
+      ClearErrors
+      FileOpen $4 "$INSTDIR\${EXE}" a
+      ${IfNot} ${Errors}
+        FileClose $4
+        ${Break}
+      ${EndIf}
+      IntOp $3 $3 + 1
+      ${IfThen} $3 > 50 ${|} ${Break} ${|}
+      Sleep 200
+    ${Loop}
   ${EndIf}
 !macroend
 

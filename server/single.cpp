@@ -17,8 +17,8 @@ static const UINT_PTR STOP_TIMER = 2;
 static const UINT STOP_CHECK_PERIOD = 500;
 static const char CAPTION[] = "punchvpn server";
 static const char RUNNING_TEXT[] =
-    "The punchvpn server is already running on this computer: started when Windows "
-    "started, or by another user.\n\nStop it and continue here?";
+    "The punchvpn server is already running on this computer: the one that starts "
+    "with Windows, or one started before.\n\nStop it and continue here?";
 static const char NOT_STOPPED_TEXT[] =
     "The running punchvpn server did not stop within 30 seconds. Try again later.";
 

@@ -17,6 +17,7 @@
 #include "server/unattended.h"
 #include "udp/udp.h"
 
+#include <cctype>
 #include <string>
 
 static void readComputerName()
