@@ -72,6 +72,14 @@ expect_auto_refused() {
 }
 
 nothing_left() { [ ! -e "$DIR" ] && [ ! -e "$DATA" ] && [ ! -e "$TASK_FILE" ]; }
+left_behind() {
+    ls -dA "$DIR" "$DIR"/* "$DATA" "$TASK_FILE" 2>/dev/null | tr '\n' ' '
+    local pid
+    for pid in $(pgrep -f '\.exe'); do
+        tr '\0' '\n' 2>/dev/null </proc/$pid/environ | grep -qxF "WINEPREFIX=$WINEPREFIX" &&
+            echo "[$pid $(tr '\0' ' ' 2>/dev/null </proc/$pid/cmdline) in $(readlink /proc/$pid/cwd)]"
+    done | tr '\n' ' '
+}
 
 echo "== silent with /UNATTENDED but without a password file: nothing installed, exit code 2"
 code=0
@@ -156,7 +164,7 @@ wine "$SETUP" /S /UNATTENDED /NAME=office '/PASSWORDFILE=C:\password.txt' "${IN_
 start_auto
 wine "$DIR/uninstall.exe" /S || fail "the uninstaller failed"
 expect_auto_ended
-busywait 30000 nothing_left || fail "left behind: $(ls -d "$DIR" "$DATA" "$TASK_FILE" 2>/dev/null)"
+busywait 30000 nothing_left || fail "left behind: $(left_behind)"
 echo "== interactively: ticked without a name it asks for one; with both, the server starts with Windows"
 WINDOW="punchvpn server Setup"
 PAGE="$WINDOW: Start with Windows"
@@ -190,5 +198,5 @@ start_auto
 [ "$(driver get "$CAPTION" $PASSWORD_FIELD | tr -d '\r')" = "typed pass" ] || fail "the password field"
 wine "$DIR/uninstall.exe" /S || fail "the uninstaller failed"
 expect_auto_ended
-busywait 30000 nothing_left || fail "left behind: $(ls -d "$DIR" "$DATA" "$TASK_FILE" 2>/dev/null)"
+busywait 30000 nothing_left || fail "left behind: $(left_behind)"
 echo "OK unattended"
