@@ -9,6 +9,8 @@
 # it, interactively.
 set -euo pipefail
 . "$WINE_TESTS/whole-program.sh"
+scratch_dir
+cd "$SCRATCH"
 SETUP=$WINE_KITS/punchvpn-server-setup.exe
 FOLDER='C:\Program Files\punch & vpn server'
 DIR=$(wine_unix_path "$FOLDER")
@@ -170,6 +172,9 @@ WINDOW="punchvpn server Setup"
 PAGE="$WINDOW: Start with Windows"
 # The page's controls as nsDialogs numbers them, in the order the installer makes them.
 BOX=1200 NAME_BOX_FIELD=1203 PASSWORD_BOX_FIELD=1205
+FOLDER='C:\Program Files\punchvpn server' DIR=$(wine_unix_path 'C:\Program Files\punchvpn server')
+PROGRAM="$FOLDER\\server.exe"
+rm -rf "$DIR" # what other tests of the run installed and wrote there
 wine "$SETUP" &
 PROGRAM_PID=$!
 x_window_wait 60000 "^$WINDOW: Installation Folder\$" >/dev/null || fail "no installer"
@@ -189,8 +194,6 @@ expect_driver 0 press "$PAGE" 1
 x_window_wait 60000 "^$WINDOW: Completed\$" >/dev/null || fail "the installation did not complete"
 expect_driver 0 press "$WINDOW: Completed" 1
 expect_exit 0 30
-FOLDER='C:\Program Files\punchvpn server' DIR=$(wine_unix_path 'C:\Program Files\punchvpn server')
-PROGRAM="$FOLDER\\server.exe"
 /usr/bin/python3 "$WINE_TESTS/check-task.py" "$DATA/task.xml" "$FOLDER" || fail "the task's definition"
 [ -f "$TASK_FILE" ] || fail "no task"
 start_auto
