@@ -17,8 +17,12 @@
 #error "build the shared sources with exactly one of PROGRAM_CLIENT and PROGRAM_SERVER"
 #endif
 
+// The server keeps its ports to itself (one server at a time on a computer); the
+// client binds as it always did.
 #ifdef PROGRAM_CLIENT
 #define OWN_TUNNEL_ADDRESS CLIENT_TUNNEL_ADDRESS
+#define EXCLUSIVE_PORTS false
 #else
 #define OWN_TUNNEL_ADDRESS SERVER_TUNNEL_ADDRESS
+#define EXCLUSIVE_PORTS true
 #endif

@@ -9,8 +9,9 @@
 #   e2e_central_start / _stop  central on 192.0.2.10:3478, stopped by PID
 #   e2e_home HOME              Windows in a home (lab_wine_home), display, probe counters,
 #                              and in the server's home the stand-in for its file sharing
-#   e2e_start HOME EXE CAPTION [NAME]   install a program, start it as its shortcut does,
-#                              wait for its dialog, watch it
+#   e2e_install HOME SIDE [OPTION...]   install a program with its installer
+#   e2e_start HOME EXE CAPTION [NAME [ARGUMENT...]]   install a program (the first time),
+#                              start it as its shortcut does, wait for its dialog, watch it
 #   e2e_driver HOME ARGS...    the dialog driver in that home
 #   e2e_mark NAME / e2e_wait NAME TEXT SECONDS [MARK]   status changes after a mark
 #   e2e_wait_connected NAME SECONDS MARK                the connected text after a mark
@@ -113,28 +114,39 @@ e2e_probes() {
             if (s == t) { print $1; exit } }'
 }
 
-# e2e_start HOME EXE CAPTION [NAME]: installs the program EXE names (client.exe or
-# server.exe, of E2E_WINDOWS) in the home with its installer, the first time; starts it
-# as its Start-menu shortcut does, in its install folder, which becomes the home's
-# working directory; waits until its dialog is on the display and starts a watcher of
-# its status line (log: $LAB_RUN/HOME/watch-NAME.log). Sets E2E_PID[NAME] (the Wine
-# process of the program, whose command name is the .exe's).
+# e2e_install HOME SIDE [OPTION...]: installs the side's program in the home with its
+# installer (lab_install, OPTIONs passed on).
 declare -A E2E_PID=() E2E_INSTALLED=()
+e2e_install() {
+    local home=$1 side=$2
+    E2E_INSTALLED[$home-$side]=$(lab_install "$@")
+}
+
+# e2e_start HOME EXE CAPTION [NAME [ARGUMENT...]]: installs the program EXE names
+# (client.exe or server.exe, of E2E_WINDOWS) in the home with its installer, the first
+# time; starts it as its Start-menu shortcut does (or with the ARGUMENTs, as the task
+# that starts the server with Windows does), in its install folder, which becomes the
+# home's working directory; waits until its dialog is on the display and starts a
+# watcher of its status line (log: $LAB_RUN/HOME/watch-NAME.log). Sets E2E_PID[NAME]
+# (the Wine process of the program, whose command name is the .exe's).
 e2e_start() {
     local home=$1 exe=$2 caption=$3 name=${4:-$(basename "$2" .exe)} side work
+    shift $(($# < 4 ? $# : 4))
     side=$(basename "$exe" .exe)
     if [ -z "${E2E_INSTALLED[$home-$side]:-}" ]; then
-        E2E_INSTALLED[$home-$side]=$(lab_install "$home" "$side") || return 1
+        e2e_install "$home" "$side" || return 1
     fi
     work=${E2E_INSTALLED[$home-$side]}
     E2E_WORK[$home]=$work
     E2E_PID[$name]=$(cd "$work" && lab_spawn "$home" "$name" env DISPLAY="${E2E_DISPLAY[$home]}" \
-        WINEPREFIX="$LAB_RUN/$home/prefix" wine "C:\\Program Files\\punchvpn $side\\$side.exe")
+        WINEPREFIX="$LAB_RUN/$home/prefix" wine "C:\\Program Files\\punchvpn $side\\$side.exe" "$@")
     DISPLAY=${E2E_DISPLAY[$home]} x_window_wait 60000 "^$caption\$" >/dev/null ||
         { lab_fail "no window \"$caption\" from $side.exe in $home"; return 1; }
     e2e_driver "$home" wait "$caption" 10000 ||
         { lab_fail "the driver cannot reach \"$caption\" in $home"; return 1; }
-    (cd "$work" && lab_spawn "$home" "watch-$name" env DISPLAY="${E2E_DISPLAY[$home]}" \
+    # Not in the program's folder, which the watcher would hold (an uninstaller could
+    # not remove it).
+    (cd "$LAB_RUN/$home/prefix/drive_c" && lab_spawn "$home" "watch-$name" env DISPLAY="${E2E_DISPLAY[$home]}" \
         WINEPREFIX="$LAB_RUN/$home/prefix" wine "$E2E_TOOLS/watch.exe" "$caption") >/dev/null
     E2E_LOG[$name]=$LAB_RUN/$home/watch-$name.log
     E2E_CAPTION[$name]=$caption

@@ -342,17 +342,18 @@ lab_kits() {
     echo "$kits"
 }
 
-# lab_install HOME SIDE: installs the side's program with its installer, silently, as
-# an administrator would (its firewall rules land in the home's firewall), into
-# C:\Program Files\punchvpn SIDE. Two doubles go beside the client there: stop.exe,
+# lab_install HOME SIDE [OPTION...]: installs the side's program with its installer,
+# silently, as an administrator would (its firewall rules land in the home's
+# firewall), into C:\Program Files\punchvpn SIDE; OPTIONs go to the installer. Two doubles go beside the client there: stop.exe,
 # since the lab's OpenVPN is a Linux process that Windows' process list, which the real
 # stop.exe reads, does not show; and explorer.exe, since Wine's own in system32 draws
 # its desktop and cannot make way ("start explorer" looks in the working directory
 # first). Prints the install folder.
 lab_install() {
     local home=$1 side=$2 kits dir
+    shift 2
     kits=$(lab_kits) || return 1
-    lab_wine "$home" wine "$kits/punchvpn-$side-setup.exe" /S ||
+    lab_wine "$home" wine "$kits/punchvpn-$side-setup.exe" /S "$@" ||
         { lab_fail "the $side installer failed in $home"; return 1; }
     dir="$LAB_RUN/$home/prefix/drive_c/Program Files/punchvpn $side"
     [ -f "$dir/$side.exe" ] || { lab_fail "the $side installer put no $side.exe in $home"; return 1; }

@@ -9,6 +9,8 @@
 #include "rendezvous/openvpn.h"
 #include "server/punch.h"
 #include "server/register.h"
+#include "server/single.h"
+#include "server/unattended.h"
 #include "shell/resource.h"
 #include "udp/udp.h"
 
@@ -34,6 +36,13 @@ static const char* CONNECTED_TEXT = "CONNECTED\nSERVER:10.8.0.1  CLIENT:10.8.0.2
 // "ClIENT" with a small l is kept: users know the recovery text by it.
 static const char* RECOVERY_TEXT = "CONNECTED\nSERVER:10.8.0.1  ClIENT:10.8.0.2";
 
+// Shows a status text; the unattended server, whose window nobody sees, logs it too.
+static void showServerStatus(HWND dialog, const char* text)
+{
+    showStatus(dialog, text);
+    logStatus(text);
+}
+
 // Connect sent by the dialog to itself; it runs at once, nested in the caller.
 static void sendConnect(HWND dialog)
 {
@@ -52,23 +61,23 @@ static void connectPressed(HWND dialog)
     // The server's own OpenVPN does not read this file; a failure changes nothing here.
     writeUserNamePassword(userName, password);
     if (openPunchSocket() == -1) {
-        showStatus(dialog, "FAIL TO OPEN PORT");
+        showServerStatus(dialog, "FAIL TO OPEN PORT");
         SetTimer(dialog, MONITOR_TIMER, TICK_PERIOD, nullptr);
         return;
     }
     drainMessages();
-    showStatus(dialog, "REPORT TO CENTRAL");
+    showServerStatus(dialog, "REPORT TO CENTRAL");
     switch (registerName(userName)) {
     case -1:
-        showStatus(dialog, "CENTRAL TIMEOUT");
+        showServerStatus(dialog, "CENTRAL TIMEOUT");
         SetTimer(dialog, MONITOR_TIMER, CENTRAL_RETRY_PERIOD, nullptr);
         break;
     case 0:
-        showStatus(dialog, "NAME HAS BEEN USED");
+        showServerStatus(dialog, "NAME HAS BEEN USED");
         break;
     default:
         active = 1;
-        showStatus(dialog, "WAIT FOR REQUEST");
+        showServerStatus(dialog, "WAIT FOR REQUEST");
         SetTimer(dialog, MONITOR_TIMER, TICK_PERIOD, nullptr);
     }
 }
@@ -76,7 +85,7 @@ static void connectPressed(HWND dialog)
 static void disconnectPressed(HWND dialog)
 {
     endOpenVpn();
-    showStatus(dialog, "IDLE");
+    showServerStatus(dialog, "IDLE");
     KillTimer(dialog, MONITOR_TIMER);
     active = 0;
 }
@@ -97,7 +106,7 @@ static void dropStaleProbes()
 static void answerRequest(HWND dialog)
 {
     requested = 1;
-    showStatus(dialog, "REQUEST FROM CLIENT");
+    showServerStatus(dialog, "REQUEST FROM CLIENT");
     KillTimer(dialog, MONITOR_TIMER);
     if (punchToClient() == -1) {
         active = 0;
@@ -105,7 +114,7 @@ static void answerRequest(HWND dialog)
         return;
     }
     SetTimer(dialog, MONITOR_TIMER, TICK_PERIOD, nullptr);
-    showStatus(dialog, "START OPENVPN");
+    showServerStatus(dialog, "START OPENVPN");
     dropStaleProbes();
     startCommand(SERVER_OPENVPN_COMMAND, SW_HIDE);
 }
@@ -144,7 +153,7 @@ static int takeProbes(bool& wrongPassword)
 
 static void endTunnel(HWND dialog, const char* text)
 {
-    showStatus(dialog, text);
+    showServerStatus(dialog, text);
     endOpenVpn();
     active = 0; // the next tick registers the name again
 }
@@ -163,9 +172,9 @@ static void watchTunnel(HWND dialog)
         endTunnel(dialog, "WRONG PASSWORD");
     } else if (count > 0) {
         if (missedBeats)
-            showStatus(dialog, RECOVERY_TEXT);
+            showServerStatus(dialog, RECOVERY_TEXT);
         else if (!connected) {
-            showStatus(dialog, CONNECTED_TEXT);
+            showServerStatus(dialog, CONNECTED_TEXT);
             connected = 1;
         }
         missedBeats = 0;
@@ -174,7 +183,7 @@ static void watchTunnel(HWND dialog)
         if (!connected && missedBeats < LOST_BEFORE_CONNECTED)
             return;
         if (connected && missedBeats < LOST_WHEN_CONNECTED)
-            showStatus(dialog, "");
+            showServerStatus(dialog, "");
         else
             endTunnel(dialog, connected ? "CONNECTION BROKEN" : "TIME OUT");
     }
@@ -198,6 +207,9 @@ INT_PTR CALLBACK controlDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
     switch (message) {
     case WM_INITDIALOG:
         SetDlgItemTextA(dialog, STATUS_LINE, "IDLE");
+        logStatus("IDLE");
+        watchStopRequests(dialog);
+        connectUnattended(dialog);
         return TRUE;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {

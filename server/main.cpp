@@ -1,18 +1,19 @@
-// The server's entry: start-up, then the window shell, which runs the control
-// dialog until Cancel, then the exit path.
+// The server's entry: start-up (by its command line), then the window shell, which
+// runs the control dialog until Cancel, then the exit path.
 #include "server/startup.h"
 #include "shell/shell.h"
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCommand)
 {
-    if (!startServer())
-        return 0;
+    int exitCode = 0;
+    if (!prepareServer(commandLine, exitCode))
+        return exitCode;
     LoadStringA(instance, TITLE_STRING, windowTitle, WINDOW_TEXT_SIZE);
     LoadStringA(instance, CLASS_NAME_STRING, windowClassName, WINDOW_TEXT_SIZE);
     registerMainWindowClass(instance);
     if (!createMainWindow(instance, showCommand))
         return 0;
-    int exitCode = runMessageLoop(instance);
+    exitCode = runMessageLoop(instance);
     stopServer();
     return exitCode;
 }

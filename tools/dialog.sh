@@ -12,6 +12,10 @@ STATUS_LINE=1005
 HEARTBEAT_FIELD=1006
 COMMAND_ABOUT=104
 COMMAND_EXIT=105
+# The buttons of the question a server asks when another one runs, and its title.
+IDYES=6
+IDNO=7
+RUNNING_SERVER_BOX="punchvpn server"
 
 SERVER_CAPTION="VPN SERVER"
 CLIENT_CAPTION="VPN CLIENT"

@@ -49,6 +49,16 @@ static void ignorePortUnreachable(SOCKET s)
              nullptr);
 }
 
+// Windows lets a second socket that sets SO_REUSEADDR bind a port that is in use
+// and take its datagrams; a socket opened for exclusive use keeps the port to
+// itself. Only before the bind.
+static void useExclusively(SOCKET s)
+{
+    BOOL exclusive = TRUE;
+    setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
+               sizeof exclusive);
+}
+
 // Creates a UDP socket and binds it; no socket stays open when the bind fails.
 static int openBound(uint32_t ip, uint16_t port)
 {
@@ -56,6 +66,8 @@ static int openBound(uint32_t ip, uint16_t port)
     if (s == INVALID_SOCKET)
         return -1;
     ignorePortUnreachable(s);
+    if (EXCLUSIVE_PORTS)
+        useExclusively(s);
     sockaddr_in address = socketAddress(ip, port);
     if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         closesocket(s);

@@ -34,6 +34,49 @@ void removeProgram(const std::string& name);
 void setRegistryText(const std::string& key, const std::string& name, const std::string& text);
 void setRegistryNumber(const std::string& key, const std::string& name, uint32_t number);
 
+// Sockets for which SO_EXCLUSIVEADDRUSE was set before their bind.
+bool openedForExclusiveUse(int socket);
+
+// Named mutexes and events, shared with the machine's other processes, which a test
+// plays: one holds a mutex, and ends without letting it go (the mutex is then
+// abandoned); one sets an event, or takes it as its wait would. Waits of the program
+// move the clock, so the processes a test plays act meanwhile (listenToClock).
+void holdMutexElsewhere(const std::string& name);
+void endHolderElsewhere(const std::string& name);
+bool mutexHeldHere(const std::string& name);
+void setEventElsewhere(const std::string& name);
+bool takeEventElsewhere(const std::string& name);
+bool objectExists(const std::string& name);
+// The SDDL text of the security descriptor an object was made with; empty for the
+// default one.
+std::string objectSecurity(const std::string& name);
+
+// The user this process runs as, for data protection: data sealed for a user opens
+// only for that user (machine scope: for every user). "Administrator" at first.
+void runAs(const std::string& user);
+
+// The security descriptor (SDDL text) a file or folder was last given, by
+// CreateDirectoryA or SetFileSecurityA, with what it set (OWNER_..., DACL_...,
+// PROTECTED_DACL_SECURITY_INFORMATION).
+struct FileSecurity {
+    std::string descriptor;
+    unsigned long what = 0;
+};
+FileSecurity fileSecurity(const std::string& dosPath);
+
+// The mode SetErrorMode set last.
+unsigned errorMode();
+
+// Message boxes: recorded, and answered by the script (IDOK without one).
+struct MessageBox {
+    std::string text;
+    std::string caption;
+    unsigned type;
+};
+using MessageBoxScript = std::function<int(const std::string& text)>;
+void scriptMessageBoxes(MessageBoxScript script);
+std::vector<MessageBox> messageBoxes();
+
 // Winsock start-up: the result that WSAStartup gives and the version it reports.
 void scriptWinsock(int startupResult, unsigned short version);
 int winsockCleanups();
@@ -98,6 +141,9 @@ unsigned timerPeriod(unsigned id = 1);
 // Moves the clock on by timer 1's period and delivers WM_TIMER, if the timer runs;
 // false when it does not.
 bool tick();
+// The same for any timer: a timer made with a procedure calls it, as DispatchMessage
+// does, and the dialog procedure does not see it.
+bool fireTimer(unsigned id);
 std::string itemText(int id);
 // Every text that was set on an item, in order (texts shown only during a
 // busy-wait cannot be seen otherwise).

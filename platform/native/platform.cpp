@@ -10,14 +10,18 @@
 #include <fcntl.h>
 #include <map>
 #include <set>
+#include <sys/stat.h>
 
 namespace platform {
-void resetClock(); // clock.cpp
+void resetClock();    // clock.cpp
+void resetKernel();   // kernel.cpp
+void resetSecurity(); // security.cpp
 }
 
 #undef system
 #undef fopen
 #undef recvfrom
+#undef setsockopt
 
 namespace {
 
@@ -37,12 +41,21 @@ struct Records {
     std::set<std::string> missingPrograms;
     // key (lower case) -> value name -> (type, bytes)
     std::map<std::string, std::map<std::string, std::pair<DWORD, std::string>>> registry;
+    std::set<SOCKET> exclusiveSockets;
+    std::map<std::string, platform::FileSecurity> fileSecurity; // by native path
+    platform::MessageBoxScript messageBoxScript;
+    std::vector<platform::MessageBox> messageBoxes;
+};
+
+struct Timer {
+    UINT period;
+    TIMERPROC procedure;
 };
 
 struct Dialog {
     platform::DialogProcedure procedure = nullptr;
     std::map<int, std::vector<std::string>> items; // every text each item had
-    std::map<UINT_PTR, UINT> timers;
+    std::map<UINT_PTR, Timer> timers;
     intptr_t lastResult = 0;
     bool ended = false;
     intptr_t endResult = 0;
@@ -204,6 +217,16 @@ static ssize_t readFile(void* cookie, char* data, size_t size)
 }
 
 
+static int seekFile(void* cookie, off64_t* offset, int whence)
+{
+    ReadFile* read = static_cast<ReadFile*>(cookie);
+    if (fseeko(read->file, *offset, whence) != 0)
+        return -1;
+    *offset = ftello(read->file);
+    read->ended = false;
+    return 0;
+}
+
 static FILE* openWriting(FILE* file, const char* path, const char* mode)
 {
     auto limit = records().failingWrites.find(path);
@@ -219,7 +242,7 @@ static FILE* openReading(FILE* file, const char* path, const char* mode)
 {
     bool failing = records().failingReads.erase(path) > 0;
     ReadFile* read = new ReadFile{file, strchr(mode, 'b') == nullptr, failing, false};
-    cookie_io_functions_t functions{readFile, nullptr, nullptr, closeCookie<ReadFile>};
+    cookie_io_functions_t functions{readFile, nullptr, seekFile, closeCookie<ReadFile>};
     return fopencookie(read, mode, functions);
 }
 
@@ -255,7 +278,28 @@ int WSACleanup()
 
 int closesocket(SOCKET s)
 {
+    records().exclusiveSockets.erase(s);
     return ::close(s);
+}
+
+static bool bound(SOCKET s)
+{
+    sockaddr_in address{};
+    socklen_t size = sizeof address;
+    return ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &size) == 0 && address.sin_port != 0;
+}
+
+// Linux already refuses a second bind of a port that a socket holds (unless both set
+// SO_REUSEADDR): every socket here has the exclusive use that Windows gives only on
+// request. The request is recorded; Windows takes it only before the bind.
+int platformSetsockopt(SOCKET s, int level, int name, const void* value, int size)
+{
+    if (level != SOL_SOCKET || name != SO_EXCLUSIVEADDRUSE)
+        return ::setsockopt(s, level, name, value, static_cast<socklen_t>(size));
+    if (bound(s))
+        return SOCKET_ERROR;
+    records().exclusiveSockets.insert(s);
+    return 0;
 }
 
 int ioctlsocket(SOCKET s, long command, u_long* argument)
@@ -319,9 +363,9 @@ BOOL UpdateWindow(HWND)
     return TRUE;
 }
 
-UINT_PTR SetTimer(HWND, UINT_PTR id, UINT period, TIMERPROC)
+UINT_PTR SetTimer(HWND, UINT_PTR id, UINT period, TIMERPROC procedure)
 {
-    dialog().timers[id] = period;
+    dialog().timers[id] = Timer{period, procedure};
     return id;
 }
 
@@ -352,6 +396,57 @@ void PostQuitMessage(int exitCode)
     dialog().quitCode = exitCode;
 }
 
+int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type)
+{
+    records().messageBoxes.push_back({text, caption, type});
+    return records().messageBoxScript ? records().messageBoxScript(text) : IDOK;
+}
+
+// The last error of a failed file call, from errno.
+static BOOL failed()
+{
+    SetLastError(errno == EEXIST ? ERROR_ALREADY_EXISTS : errno == ENOENT ? ERROR_PATH_NOT_FOUND
+                                                                           : ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+BOOL CreateDirectoryA(LPCSTR path, SECURITY_ATTRIBUTES* attributes)
+{
+    std::string native = platform::nativePath(path);
+    if (::mkdir(native.c_str(), 0755) != 0)
+        return failed();
+    if (attributes && attributes->lpSecurityDescriptor)
+        records().fileSecurity[native] = {static_cast<const char*>(attributes->lpSecurityDescriptor),
+                                          OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION};
+    return TRUE;
+}
+
+BOOL SetFileSecurityA(LPCSTR path, SECURITY_INFORMATION what, PSECURITY_DESCRIPTOR descriptor)
+{
+    std::string native = platform::nativePath(path);
+    struct stat info;
+    if (::stat(native.c_str(), &info) != 0)
+        return failed();
+    records().fileSecurity[native] = {static_cast<const char*>(descriptor), what};
+    return TRUE;
+}
+
+BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags)
+{
+    std::string source = platform::nativePath(from), target = platform::nativePath(to);
+    struct stat info;
+    if (!(flags & MOVEFILE_REPLACE_EXISTING) && ::stat(target.c_str(), &info) == 0) {
+        SetLastError(ERROR_ALREADY_EXISTS);
+        return FALSE;
+    }
+    return ::rename(source.c_str(), target.c_str()) == 0 ? TRUE : failed();
+}
+
+BOOL DeleteFileA(LPCSTR path)
+{
+    return ::unlink(platform::nativePath(path).c_str()) == 0 ? TRUE : failed();
+}
+
 namespace platform {
 
 NativeWindow* openDialog(DialogProcedure procedure)
@@ -372,18 +467,24 @@ int quitCode() { return dialog().quitCode; }
 unsigned timerPeriod(unsigned id)
 {
     auto timer = dialog().timers.find(id);
-    return timer == dialog().timers.end() ? 0 : timer->second;
+    return timer == dialog().timers.end() ? 0 : timer->second.period;
 }
 
-bool tick()
+bool fireTimer(unsigned id)
 {
-    unsigned period = timerPeriod(1);
-    if (!period || dialog().ended)
+    auto timer = dialog().timers.find(id);
+    if (timer == dialog().timers.end() || dialog().ended)
         return false;
-    advanceClock(period);
-    SendMessageA(DIALOG, WM_TIMER, 1, 0);
+    Timer fired = timer->second; // the handler may end the dialog and its timers
+    advanceClock(fired.period);
+    if (fired.procedure)
+        fired.procedure(DIALOG, WM_TIMER, id, static_cast<DWORD>(GetTickCount64()));
+    else
+        SendMessageA(DIALOG, WM_TIMER, id, 0);
     return true;
 }
+
+bool tick() { return fireTimer(1); }
 
 std::string itemText(int id)
 {
@@ -413,6 +514,15 @@ void setRegistryNumber(const std::string& key, const std::string& name, uint32_t
     records().registry[lowerCase(key)][lowerCase(name)] = {REG_DWORD, std::string(reinterpret_cast<char*>(&number), 4)};
 }
 std::vector<StartedCommand> startedCommands() { return records().startedCommands; }
+bool openedForExclusiveUse(int socket) { return records().exclusiveSockets.count(socket) > 0; }
+void scriptMessageBoxes(MessageBoxScript script) { records().messageBoxScript = std::move(script); }
+std::vector<MessageBox> messageBoxes() { return records().messageBoxes; }
+
+FileSecurity fileSecurity(const std::string& dosPath)
+{
+    auto found = records().fileSecurity.find(nativePath(dosPath));
+    return found == records().fileSecurity.end() ? FileSecurity{} : found->second;
+}
 std::vector<std::string> debugOutput() { return records().debugOutput; }
 int winsockCleanups() { return records().cleanups; }
 void setDosRoot(const std::string& root) { records().dosRoot = root; }
@@ -451,6 +561,8 @@ void resetRecords()
     records() = Records{};
     dialog() = Dialog{};
     resetClock();
+    resetKernel();
+    resetSecurity();
 }
 
 } // namespace platform

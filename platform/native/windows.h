@@ -32,6 +32,14 @@ typedef void* HANDLE;
 typedef struct NativeWindow* HWND;
 typedef struct NativeInstance* HINSTANCE;
 typedef struct NativeKey* HKEY;
+typedef void* HLOCAL;
+typedef void* PSECURITY_DESCRIPTOR;
+typedef DWORD SECURITY_INFORMATION;
+typedef unsigned long ULONG;
+typedef wchar_t* LPWSTR;
+typedef const wchar_t* LPCWSTR;
+
+#define MAX_PATH 260
 
 #ifndef TRUE
 #define TRUE 1
@@ -63,6 +71,13 @@ typedef struct NativeKey* HKEY;
 typedef INT_PTR (*DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 typedef void (*TIMERPROC)(HWND, UINT, UINT_PTR, DWORD);
 
+#define MB_OK 0x0
+#define MB_YESNO 0x4
+#define MB_ICONQUESTION 0x20
+#define MB_ICONEXCLAMATION 0x30
+#define IDYES 6
+#define IDNO 7
+
 // The dialog model: one modal dialog at a time, held in memory (see control.h).
 UINT GetDlgItemTextA(HWND dialog, int id, LPSTR text, int capacity);
 BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text);
@@ -73,6 +88,8 @@ BOOL KillTimer(HWND window, UINT_PTR id);
 LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL EndDialog(HWND dialog, INT_PTR result);
 void PostQuitMessage(int exitCode);
+// Message boxes are recorded, and answered as a test scripts it (control.h).
+int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 
 // The registry: keys under HKEY_LOCAL_MACHINE that a test fills (control.h).
 #define HKEY_LOCAL_MACHINE ((HKEY)(uintptr_t)0x80000002)
@@ -91,6 +108,51 @@ LONG RegCloseKey(HKEY key);
 // The process's environment, as the commands it starts inherit it.
 DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
 BOOL SetEnvironmentVariableA(LPCSTR name, LPCSTR value);
+
+// Errors of the calls below, as GetLastError gives them.
+#define ERROR_PATH_NOT_FOUND 3L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_INVALID_DATA 13L
+#define ERROR_ALREADY_EXISTS 183L
+DWORD GetLastError();
+void SetLastError(DWORD error);
+
+// Named mutexes and events of the machine, shared with the other processes that a
+// test plays (control.h). Security descriptors are SDDL texts in this stand-in.
+typedef struct _SECURITY_ATTRIBUTES {
+    DWORD nLength;
+    void* lpSecurityDescriptor;
+    BOOL bInheritHandle;
+} SECURITY_ATTRIBUTES;
+#define INFINITE 0xFFFFFFFF
+#define WAIT_OBJECT_0 0x0
+#define WAIT_ABANDONED 0x80
+#define WAIT_TIMEOUT 258
+#define WAIT_FAILED 0xFFFFFFFF
+HANDLE CreateMutexA(SECURITY_ATTRIBUTES* attributes, BOOL initialOwner, LPCSTR name);
+HANDLE CreateEventA(SECURITY_ATTRIBUTES* attributes, BOOL manualReset, BOOL initialState, LPCSTR name);
+BOOL SetEvent(HANDLE event);
+BOOL ResetEvent(HANDLE event);
+DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
+HLOCAL LocalFree(HLOCAL memory);
+
+// Files and folders by their DOS paths (mapped as fopen maps them). A folder's
+// security descriptor is kept for a test to read (control.h).
+#define OWNER_SECURITY_INFORMATION 0x00000001L
+#define DACL_SECURITY_INFORMATION 0x00000004L
+#define PROTECTED_DACL_SECURITY_INFORMATION 0x80000000L
+#define MOVEFILE_REPLACE_EXISTING 0x1
+#define MOVEFILE_WRITE_THROUGH 0x8
+BOOL CreateDirectoryA(LPCSTR path, SECURITY_ATTRIBUTES* attributes);
+BOOL SetFileSecurityA(LPCSTR path, SECURITY_INFORMATION what, PSECURITY_DESCRIPTOR descriptor);
+BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
+BOOL DeleteFileA(LPCSTR path);
+
+#define SEM_FAILCRITICALERRORS 0x0001
+#define SEM_NOGPFAULTERRORBOX 0x0002
+#define SEM_NOOPENFILEERRORBOX 0x8000
+UINT SetErrorMode(UINT mode);
 
 void Sleep(DWORD milliseconds);
 ULONGLONG GetTickCount64();

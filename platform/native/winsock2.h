@@ -31,6 +31,12 @@ int ioctlsocket(SOCKET s, long command, u_long* argument);
 int WSAIoctl(SOCKET s, DWORD code, void* in, DWORD inSize, void* out, DWORD outSize,
              DWORD* returned, void* overlapped, void* completion);
 
+// Exclusive use of the port a socket binds (set before the bind): no other socket
+// may bind it, whatever options it sets.
+#define SO_EXCLUSIVEADDRUSE ((int)(~SO_REUSEADDR))
+int platformSetsockopt(SOCKET s, int level, int name, const void* value, int size);
+#define setsockopt platformSetsockopt
+
 int platformRecvfrom(SOCKET s, char* buffer, int length, int flags, struct sockaddr* from,
                      int* fromLength);
 #define recvfrom platformRecvfrom

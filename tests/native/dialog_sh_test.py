@@ -2,8 +2,9 @@
 """The dialogs' values as the scripts and the README have them, against the sources.
 
 tools/dialog.sh: every control id is the #define of that name in shell/resource.h
-(IDCANCEL in the native stand-in's windows.h), every caption the CAPTION of its
-program's resource script. Its status texts are exactly the status texts the programs
+(IDCANCEL, IDYES, IDNO in the native stand-in's windows.h), every caption the CAPTION of
+its program's resource script, the title of the server's question when another server
+runs that of server/single.cpp. Its status texts are exactly the status texts the programs
 can show: every string literal of client/control.cpp and server/control.cpp (the only
 places that set the status line), no more, no less. The README's table under "When
 something fails" has one row for each of them, spelt as the program shows it (a line
@@ -49,7 +50,10 @@ def main():
     failures = []
     texts = set()
     for name, value in values.items():
-        if name.endswith("_CAPTION"):
+        if name.endswith("_BOX"):
+            if '"%s"' % value not in read("server/single.cpp"):
+                failures.append("tools/dialog.sh: %s=%s is not the question's title" % (name, value))
+        elif name.endswith("_CAPTION"):
             rc = read("%s/%s.rc" % ((name[:-8].lower(),) * 2))
             if 'CAPTION "%s"' % value not in rc:
                 failures.append("tools/dialog.sh: %s=%s is not the resource's caption" % (name, value))

@@ -13,6 +13,7 @@
 //   expect WINDOW ID TEXT TIMEOUT_MS  wait until control ID shows TEXT (\n, \r, \\ escapes)
 //   set WINDOW ID TEXT              set the text of control ID
 //   press WINDOW ID                 post the click of button ID (does not wait for it)
+//   click WINDOW ID                 post a mouse click to control ID (a check box toggles)
 //   command CLASSNAME ID            post WM_COMMAND ID to the top-level window of that class
 //   key WINDOW escape|enter|tab     post a key press to the window's focused control
 //   close WINDOW                    post the close box's command
@@ -95,6 +96,30 @@ static std::string unescaped(const char* text)
         out += *p == 'n' ? '\n' : *p == 'r' ? '\r' : *p;
     }
     return out;
+}
+
+struct ControlSearch {
+    int id;
+    HWND found;
+};
+
+static BOOL CALLBACK matchControl(HWND child, LPARAM search)
+{
+    ControlSearch* wanted = reinterpret_cast<ControlSearch*>(search);
+    if (static_cast<WORD>(GetDlgCtrlID(child)) != wanted->id)
+        return TRUE;
+    wanted->found = child;
+    return FALSE;
+}
+
+// Control ID of the window, or of a window inside it (an installer's page is a dialog
+// within its window).
+static HWND controlOf(HWND window, int id)
+{
+    ControlSearch search = {id, GetDlgItem(window, id)};
+    if (!search.found)
+        EnumChildWindows(window, matchControl, reinterpret_cast<LPARAM>(&search));
+    return search.found;
 }
 
 // A control's place in its window's client area, in pixels.
@@ -240,8 +265,12 @@ static int controlCommand(const char* command, HWND window, HWND control, char**
                                    SMTO_ABORTIFHUNG, ANSWER_MS, &result) ? DONE : noAnswer();
     }
     if (!strcmp(command, "press")) {
-        PostMessageA(window, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(control), BN_CLICKED),
+        PostMessageA(GetParent(control), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(control), BN_CLICKED),
                      reinterpret_cast<LPARAM>(control));
+        return DONE;
+    }
+    if (!strcmp(command, "click")) {
+        PostMessageA(control, BM_CLICK, 0, 0);
         return DONE;
     }
     RECT place = placeOf(control, window);  // rect
@@ -269,7 +298,7 @@ static int windowCommand(const char* command, HWND window, char** argv)
         return screenshot(window, argv[3]);
     // Template ids are words: -1 (the id of labels) is 0xFFFF.
     int id = !strcmp(command, "status") ? STATUS_LINE : static_cast<WORD>(atoi(argv[3]));
-    HWND control = GetDlgItem(window, id);
+    HWND control = controlOf(window, id);
     if (!control)
         return notFound("control");
     return controlCommand(command, window, control, argv);
@@ -281,7 +310,7 @@ static const struct {
     int arguments;
 } COMMANDS[] = {
     {"find", 1}, {"wait", 2}, {"gone", 2}, {"visible", 1}, {"get", 2}, {"status", 1},
-    {"expect", 4}, {"set", 3}, {"press", 2}, {"command", 2}, {"key", 2}, {"close", 1},
+    {"expect", 4}, {"set", 3}, {"press", 2}, {"click", 2}, {"command", 2}, {"key", 2}, {"close", 1},
     {"controls", 1}, {"rect", 2}, {"screenshot", 2},
 };
 
@@ -296,7 +325,7 @@ static bool wellFormed(int argc, char** argv)
 int main(int argc, char** argv)
 {
     if (!wellFormed(argc, argv)) {
-        fprintf(stderr, "usage: driver find|wait|gone|visible|get|status|expect|set|press|command|"
+        fprintf(stderr, "usage: driver find|wait|gone|visible|get|status|expect|set|press|click|command|"
                         "key|close|controls|rect|screenshot WINDOW ARGS... (see driver.cpp)\n");
         return USAGE;
     }

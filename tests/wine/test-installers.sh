@@ -1,7 +1,8 @@
 # The two installers of an installation, made from this build with openvpn/make-kits,
 # in a fresh Wine prefix of their own: installed silently, each puts its files into
 # its folder under Program Files, lists itself among the installed programs and makes
-# a Start-menu shortcut to the program with the install folder as working directory;
+# a Start-menu shortcut to the program with the install folder as working directory
+# (the server's asks first whether it is to start when Windows starts: not here);
 # the program started from that shortcut shows IDLE and writes into that folder; the
 # silent uninstaller removes all of it and leaves the hosts file as it was. Each side
 # adds its inbound firewall rules with netsh (deleted first, so that installing again
@@ -136,7 +137,8 @@ SETUP="punchvpn server Setup"
 expect_message "$SETUP" "*OpenVPN is not installed*https://openvpn.net/community-downloads/*"
 save_screenshot "$SETUP" installer-no-openvpn
 click_when "$SETUP" 1 OK
-click_when "$SETUP: Installation Folder" 1 "&Install"
+click_when "$SETUP: Installation Folder" 1 "&Next >"
+click_when "$SETUP: Start with Windows" 1 "&Install"
 expect_message "$SETUP" "*firewall did not take these rules*punchvpn server OpenVPN*punchvpn server file sharing*punchvpn server probes*"
 save_screenshot "$SETUP" installer-no-firewall
 click_when "$SETUP" 1 OK

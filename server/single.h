@@ -1,0 +1,26 @@
+// One server at a time on this computer. The running server holds a named mutex in
+// the Global\ namespace, which servers in every session see (the one Task Scheduler
+// starts at boot runs in session 0), and watches a stop event beside it. A second
+// start asks the user whether to stop the running one; "server.exe /stop", the
+// uninstaller and the installer stop it through the same event.
+#pragma once
+
+#include <windows.h>
+
+#define SERVER_MUTEX "Global\\punchvpn-server"
+#define STOP_EVENT "Global\\punchvpn-server-stop"
+
+// Makes this process the computer's one server. When another holds the mutex: a
+// server started by a user is asked whether to stop that one and go on here (Yes
+// sets the stop event and waits until it has ended); the unattended one logs that
+// another runs. False when this start ends here (exit code 0).
+bool becomeTheServer();
+
+// server.exe /stop: asks the running server to stop, as the uninstaller does, and
+// waits until it has ended. 0 when no server runs any more, 1 when it did not stop
+// within 30 seconds.
+int stopTheServer();
+
+// Checks for the stop event twice a second while the dialog runs; when it is set,
+// the dialog ends as on Cancel.
+void watchStopRequests(HWND dialog);
