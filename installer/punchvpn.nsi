@@ -120,12 +120,16 @@ The installation of ${PRODUCT} goes on now." /SD IDOK
   !endif
 FunctionEnd
 
+!macro RemoveFirewallRule NAME
+  nsExec::Exec '${NETSH} delete rule name="${NAME}"'
+  Pop $0
+!macroend
+
 ; Replaces the firewall rule NAME (deleted first, so that installing again makes no
 ; second one) and notes it in FirewallFailures when netsh does not add it. The exit
 ; code tells; netsh's output is in the user's language.
 !macro FirewallRule NAME ARGS
-  nsExec::Exec '${NETSH} delete rule name="${NAME}"'
-  Pop $0
+  !insertmacro RemoveFirewallRule "${NAME}"
   nsExec::Exec '${NETSH} add rule name="${NAME}" dir=in action=allow ${ARGS}'
   Pop $0
   ${If} $0 == "0"
@@ -134,11 +138,6 @@ FunctionEnd
     DetailPrint "Firewall rule NOT added (netsh: $0): ${NAME}"
     StrCpy $FirewallFailures "$FirewallFailures$\n    ${NAME} (netsh: $0)"
   ${EndIf}
-!macroend
-
-!macro RemoveFirewallRule NAME
-  nsExec::Exec '${NETSH} delete rule name="${NAME}"'
-  Pop $0
 !macroend
 
 Function AddFirewallRules

@@ -298,10 +298,10 @@ lab_wine_home() {
         if [[ " ${LAB_LACKS:-} " == *" $name "* ]]; then
             rm -f "$prefix/drive_c/windows/system32/$name.exe"
         else
-            ln -sfn "$LAB_DIR/doubles/$name" "$prefix/drive_c/windows/system32/$name.exe" || return 1
+            WINEPREFIX=$prefix wine_system_doubles "$LAB_DIR/doubles/$name" "$name" || return 1
         fi
     done
-    ln -sfn "$LAB_WINDOWS/tests/wine/netsh.exe" "$prefix/drive_c/windows/system32/netsh.exe" || return 1
+    WINEPREFIX=$prefix wine_system_doubles "$LAB_WINDOWS/tests/wine/netsh.exe" netsh || return 1
     lab_wine "$home" bash -c '. "$0" && wine_openvpn_install "$1" "$2" && wineserver -w' "$LIB_DIR/lib.sh" \
         "$LAB_DIR/doubles/openvpn" "${LAB_OPENVPN_FOLDER:-$WINE_OPENVPN_FOLDER}" ||
         { lab_fail "could not install OpenVPN's stand-in in $home"; return 1; }
