@@ -29,6 +29,7 @@ struct Settings {
     int64_t relayConsentMs = 30000;  // a half that sent nothing for this long is passed nothing
     uint64_t relayRate = 500000;     // bytes per second through one relay, both ways together; 0: no cap
     int64_t relayIdleMs = 60000;     // a relay that passed nothing on for this long ends
+    int64_t relayLifetimeMs = 8 * 3600 * 1000; // a relay in use ends this long after its offer
     int64_t keepaliveMs = 15000;     // a registered server is sent a keepalive this long after; 0: never
 };
 
@@ -48,7 +49,9 @@ struct Counters {
     uint64_t nameLimited = 0;   // queries refused: the name was sent a peer address too recently
     uint64_t sourceLimited = 0; // requests refused: their source asked too often
     uint64_t malformed = 0;     // datagrams dropped by the checks
-    uint64_t relayOffered = 0;
+    uint64_t lowPort = 0;       // datagrams dropped: from a port below 1024 other than 1194
+    uint64_t relayOffered = 0;  // offers sent to servers
+    uint64_t relayTaken = 0;    // offers a server took, which then went to its client
     uint64_t relayUsed = 0;     // relays that passed on at least one datagram
     uint64_t relayEnded = 0;
     uint64_t relayFull = 0;     // pairs refused a relay: the relays in use or the offers were at their cap
@@ -58,6 +61,7 @@ struct Counters {
     uint64_t relayedBytes = 0;
     uint64_t relayLimited = 0;  // datagrams dropped by a relay's rate cap
     uint64_t relayUnconsented = 0; // datagrams dropped: the half they were for had not sent lately
+    uint64_t relayLoops = 0;    // relays ended: a half sent back what it was passed
     uint64_t keepalives = 0;    // keepalives sent to waiting servers
 };
 
@@ -70,7 +74,8 @@ public:
     // other half of its pair), else an endpoint with address 0.
     Endpoint handle(const uint8_t* data, size_t size, Endpoint from, int64_t now, std::vector<Answer>& answers);
 
-    // Appends the relay offers due by now (a MSG_PUNCH to each half of the pair).
+    // Appends the relay offers due by now (a MSG_PUNCH to the server of each pair; its
+    // client is offered once the server has taken it).
     void offerRelays(int64_t now, std::vector<Answer>& answers);
     // When offerRelays next has something to send (ms), or -1.
     int64_t nextOfferAt() const { return relays_.nextOfferAt(); }
@@ -99,11 +104,13 @@ private:
     void enroll(const Request& request, Endpoint from, int64_t now, std::vector<Answer>& answers);
     void query(const Request& request, Endpoint from, int64_t now, std::vector<Answer>& answers);
     void openRelay(const Name& name, Endpoint client, Endpoint server, int64_t now);
-    Endpoint pass(Relay& relay, Endpoint from, size_t size, int64_t now);
+    Endpoint pass(Relay& relay, Endpoint from, const uint8_t* data, size_t size, int64_t now,
+                  std::vector<Answer>& answers);
+    void offerToClient(Relay& relay, int64_t now, std::vector<Answer>& answers);
     // Counts a refusal and says what it was.
     std::string refused(RelayTable::Refusal refusal, Endpoint client, Endpoint server);
-    void ended(const Relay& relay, const std::string& why); // counts and logs it
-    void endRelay(const Relay& relay, const std::string& why);
+    void ended(const Relay& relay, const std::string& why, int64_t now); // counts and logs it
+    void endRelay(const Relay& relay, const std::string& why, int64_t now);
 
     Settings settings_;
     EventLog& log_;

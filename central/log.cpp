@@ -2,8 +2,23 @@
 
 namespace central {
 
-EventLog::EventLog(FILE* out, bool events, unsigned dropLinesPerSecond)
-    : out_(out), events_(events), dropLinesPerSecond_(dropLinesPerSecond) {}
+namespace {
+
+const char* kindName(LogKind kind) {
+    switch (kind) {
+    case LogKind::Registration: return "registration";
+    case LogKind::UnknownName: return "unknown name";
+    case LogKind::Answered: return "answered query";
+    case LogKind::Relay: return "relay";
+    case LogKind::Drop: return "drop";
+    }
+    return "other";
+}
+
+} // namespace
+
+EventLog::EventLog(FILE* out, bool events, unsigned linesPerSecond)
+    : out_(out), events_(events), linesPerSecond_(linesPerSecond) {}
 
 void EventLog::write(const std::string& text) {
     if (!out_) return;
@@ -12,28 +27,33 @@ void EventLog::write(const std::string& text) {
     std::fflush(out_);
 }
 
-void EventLog::event(const std::string& text) {
-    if (events_) write(text);
+void EventLog::settle(LogKind kind, Budget& budget) {
+    if (budget.heldBack > 0)
+        write(std::to_string(budget.heldBack) + " more " + kindName(kind) + " lines held back (at most " +
+              std::to_string(linesPerSecond_) + " a second are written)");
+    budget.heldBack = 0;
+    budget.lines = 0;
 }
 
-void EventLog::drop(int64_t now, const std::string& text) {
+void EventLog::event(LogKind kind, int64_t now, const std::string& text) {
     if (!events_) return;
+    Budget& budget = budgets_[size_t(kind)];
     int64_t second = now / 1000;
-    if (second != dropSecond_) {
-        dropSecond_ = second;
-        dropLines_ = 0;
+    if (second != budget.second) {
+        settle(kind, budget);
+        budget.second = second;
     }
-    if (dropLines_ >= dropLinesPerSecond_) {
-        ++heldBack_;
+    if (budget.lines >= linesPerSecond_) {
+        ++budget.heldBack;
         return;
     }
-    ++dropLines_;
-    if (heldBack_ > 0) {
-        write(text + " (" + std::to_string(heldBack_) + " more drops not logged)");
-        heldBack_ = 0;
-    } else {
-        write(text);
-    }
+    ++budget.lines;
+    write(text);
+}
+
+void EventLog::flush(int64_t now) {
+    for (size_t i = 0; i < LOG_KINDS; ++i)
+        if (budgets_[i].second != now / 1000) settle(LogKind(i), budgets_[i]);
 }
 
 void EventLog::notice(const std::string& text) { write(text); }

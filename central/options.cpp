@@ -31,9 +31,10 @@ const char* const HELP =
     "  --repeat-delay MS      every answer is sent a second time MS milliseconds after\n"
     "                         the first, against loss (default 200, 0: send once)\n"
     "  --relay-after MS       after answering a query, wait MS milliseconds, then offer\n"
-    "                         both sides to relay their tunnel (a MSG_PUNCH from this\n"
-    "                         port); a side that has not punched through takes it\n"
-    "                         (default 2500, at most 7000, 0: never relay)\n"
+    "                         the server to relay its tunnel (a MSG_PUNCH from this\n"
+    "                         port), and its client once the server has taken it; a\n"
+    "                         side that has not punched through takes it (default\n"
+    "                         2500, at most 7000, 0: never relay)\n"
     "  --max-relays N         most relays in use at once (default 100); past it, pairs\n"
     "                         get no offer (up to 65536 offers not in use wait apart)\n"
     "  --source-relays N      most relays in use at once that one source address (all\n"
@@ -47,6 +48,9 @@ const char* const HELP =
     "                         this long (default 30; a live tunnel pings every 5 s)\n"
     "  --relay-idle SECONDS   a relay that passed nothing on for this long ends (default\n"
     "                         60); an offer that nothing came back to ends after 10 s\n"
+    "  --relay-lifetime SECONDS\n"
+    "                         a relay ends this long after its offer, however busy; the\n"
+    "                         programs then connect again (default 28800, 8 hours)\n"
     "  --keepalive SECONDS    a registered server is sent one datagram (36 zero bytes,\n"
     "                         which the programs drop) this long after its registration,\n"
     "                         so that its router keeps the flow towards central open\n"
@@ -91,6 +95,7 @@ Parsed parseOptions(int argc, char** argv, Options& options, std::string& error)
             {"--max-relays", 1, 100000},      {"--relay-rate", 0, 1000000000},
             {"--relay-idle", 1, 86400},       {"--keepalive", 0, 30},
             {"--source-relays", 1, 100000},   {"--relay-consent", 1, 3600},
+            {"--relay-lifetime", 60, 86400 * 30},
         };
         bool known = option == "--bind";
         for (const Numeric& n : numerics) known = known || option == n.name;
@@ -132,6 +137,7 @@ Parsed parseOptions(int argc, char** argv, Options& options, std::string& error)
         if (option == "--max-relays") options.settings.maxRelays = size_t(v);
         if (option == "--relay-rate") options.settings.relayRate = uint64_t(v);
         if (option == "--relay-idle") options.settings.relayIdleMs = v * 1000;
+        if (option == "--relay-lifetime") options.settings.relayLifetimeMs = v * 1000;
         if (option == "--source-relays") options.settings.sourceRelays = size_t(v);
         if (option == "--relay-consent") options.settings.relayConsentMs = v * 1000;
         if (option == "--keepalive") options.settings.keepaliveMs = v * 1000;

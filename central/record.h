@@ -20,6 +20,12 @@ constexpr int32_t MSG_NAME_TAKEN = 4;
 constexpr int32_t MSG_PEER_ADDRESS = 5;
 constexpr int32_t MSG_PUNCH = 6;
 
+// The port the programs always send from. Routers keep it or map it to a high one,
+// so a request from any other port below 1024 comes from (or pretends to come from)
+// some other service: central sends nothing there.
+constexpr uint16_t PUNCH_PORT = 1194;
+constexpr uint16_t FIRST_HIGH_PORT = 1024;
+
 // Offsets and sizes of the fields.
 constexpr size_t TYPE_OFFSET = 0;
 constexpr size_t MAGIC_OFFSET = 4;

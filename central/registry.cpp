@@ -50,6 +50,7 @@ Registry::Outcome Registry::enroll(const Name& name, const ComputerName& compute
         holder.computerName = computerName;
         holder.address = address;
         holder.registeredAt = now;
+        holder.toldSinceRegistration = false;
         if (!refresh) holder.peerAddressAt = -1;
         unlink(holder);
         append(holder);

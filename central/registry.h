@@ -22,6 +22,10 @@ struct Registration {
     Endpoint address;
     int64_t registeredAt = 0;   // ms, last registration or refresh
     int64_t peerAddressAt = -1; // ms, last MSG_PEER_ADDRESS sent to the holder; -1: never
+    // The holder was sent a peer address since its last registration or refresh: each
+    // registration clears it, each peer address sets it. A fact, not a comparison of
+    // times, which cannot order two events of the same millisecond.
+    bool toldSinceRegistration = false;
     const Name* name = nullptr; // the table's own key
     Registration* older = nullptr;
     Registration* newer = nullptr;

@@ -1,9 +1,26 @@
 #include "central/relay.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace central {
+
+uint64_t fingerprint(const uint8_t* data, size_t size) {
+    uint64_t hash = 0x9e3779b97f4a7c15ull ^ size;
+    size_t at = 0;
+    for (; at + 8 <= size; at += 8) {
+        uint64_t word;
+        std::memcpy(&word, data + at, 8);
+        hash = (hash ^ word) * 0xff51afd7ed558ccdull;
+        hash ^= hash >> 32;
+    }
+    uint64_t tail = 0;
+    std::memcpy(&tail, data + at, size - at);
+    hash = (hash ^ tail) * 0xc4ceb9fe1a85ec53ull;
+    hash ^= hash >> 29;
+    return hash | 1;
+}
 
 RelayTable::RelayTable(size_t maxRelays, size_t maxOffers, size_t sourceRelays, uint64_t rate)
     : maxRelays_(maxRelays), maxOffers_(maxOffers), sourceRelays_(sourceRelays), rate_(rate) {}
@@ -101,7 +118,7 @@ void RelayTable::end(const Relay& relay) {
 
 void RelayTable::offerDue(int64_t now, const std::function<void(Relay&)>& offer) {
     for (auto it = relays_.lower_bound(firstPending_); it != relays_.end() && it->second.offerAt <= now; ++it) {
-        it->second.offered = true;
+        it->second.offeredToServer = true;
         firstPending_ = it->first + 1;
         offer(it->second);
     }
@@ -112,15 +129,21 @@ int64_t RelayTable::nextOfferAt() const {
     return it == relays_.end() ? -1 : it->second.offerAt;
 }
 
-void RelayTable::expire(int64_t now, int64_t idleMs, int64_t untakenMs,
+void RelayTable::expire(int64_t now, int64_t idleMs, int64_t lifetimeMs, int64_t untakenMs,
                         const std::function<void(const Relay&, const char*)>& gone) {
-    std::vector<const Relay*> ended;
+    std::vector<std::pair<const Relay*, const char*>> ended;
     for (const auto& [id, relay] : relays_) {
-        if (!relay.offered) continue;
-        if (relay.inUse() ? now - relay.lastAt >= idleMs : now - relay.offerAt >= untakenMs) ended.push_back(&relay);
+        if (!relay.offeredToServer) continue;
+        if (!relay.inUse()) {
+            if (now - relay.offerAt >= untakenMs) ended.emplace_back(&relay, "not taken");
+        } else if (now - relay.lastAt >= idleMs) {
+            ended.emplace_back(&relay, "idle");
+        } else if (now - relay.offerAt >= lifetimeMs) {
+            ended.emplace_back(&relay, "lifetime over");
+        }
     }
-    for (const Relay* relay : ended) {
-        gone(*relay, relay->inUse() ? "idle" : "not taken");
+    for (auto [relay, why] : ended) {
+        gone(*relay, why);
         end(*relay);
     }
 }

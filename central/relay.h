@@ -1,10 +1,16 @@
 // The relays: for every pair that central has told about each other (a client
 // and the server it asked for), an offer to pass their datagrams on, made some
-// time after the answer, when a punch that works has already got through. A
-// side that takes the offer talks to central's port from then on, and central
-// passes each of its datagrams to the other half of the pair, only there, and
-// only while that half itself has sent something lately (its consent): an
-// address that never answered the offer gets nothing.
+// time after the answer, when a punch that works has already got through. The
+// offer goes to the server first, and to the client only once the server has
+// taken it (sent something back): a server that punched through no longer answers
+// on that port, so a client is never left with a relay its server cannot use, and
+// a slow pair that can punch stays direct. A side that takes the offer talks to
+// central's port from then on, and central passes each of its datagrams to the
+// other half of the pair, only there, and only while that half itself has sent
+// something lately (its consent): an address that never answers gets the one offer
+// and nothing else. A datagram that comes back from a half exactly as central passed
+// it there is an echo: the relay ends, so that two hosts that answer everything
+// cannot be made into a loop through it.
 //
 // An address belongs to at most one relay, so a datagram names its relay by its
 // source alone. Offers cost only memory and wait in a large table; relays in use
@@ -31,8 +37,9 @@ struct Relay {
     Name name;
     Endpoint client;          // where the query came from
     Endpoint server;          // where the name was registered from
-    int64_t offerAt = 0;      // ms: when the offer goes to both
-    bool offered = false;
+    int64_t offerAt = 0;      // ms: when the offer goes to the server
+    bool offeredToServer = false;
+    bool offeredToClient = false; // once the server has taken its offer
     int64_t lastAt = 0;       // ms: the offer, then the last datagram passed on
     uint64_t datagrams = 0;   // passed on, both ways
     uint64_t bytes = 0;
@@ -44,17 +51,27 @@ struct Relay {
     // ms: the last datagram from each half since the offer; -1: none yet.
     int64_t heardFromClient = -1;
     int64_t heardFromServer = -1;
+    // The fingerprint of the last datagram passed on to each half; 0: none yet.
+    uint64_t passedToClient = 0;
+    uint64_t passedToServer = 0;
 
     bool inUse() const { return used; }
     // The other half of the pair (from is one of the two).
     Endpoint peerOf(Endpoint from) const { return from == client ? server : client; }
     int64_t& heardFrom(Endpoint half) { return half == client ? heardFromClient : heardFromServer; }
+    uint64_t& passedTo(Endpoint half) { return half == client ? passedToClient : passedToServer; }
+    bool offeredTo(Endpoint half) const { return half == client ? offeredToClient : offeredToServer; }
     // Whether half has sent something since the offer and within the last consentMs.
     bool consents(Endpoint half, int64_t now, int64_t consentMs) const {
         int64_t heard = half == client ? heardFromClient : heardFromServer;
         return heard >= 0 && now - heard < consentMs;
     }
 };
+
+// A datagram's fingerprint (never 0): two datagrams with the same one are, but for
+// a chance of one in 2^63, the same bytes. Computed for every datagram a relay
+// passes on, so it takes eight bytes at a step.
+uint64_t fingerprint(const uint8_t* data, size_t size);
 
 class RelayTable {
 public:
@@ -89,14 +106,16 @@ public:
 
     void end(const Relay& relay);
 
-    // Marks every relay whose offer is due by now as offered, telling offer about each.
+    // Marks every relay whose offer is due by now as offered to its server, telling
+    // offer about each.
     void offerDue(int64_t now, const std::function<void(Relay&)>& offer);
     // When the next offer is due (ms), or -1 when none is waiting.
     int64_t nextOfferAt() const;
 
-    // Ends relays that passed nothing on for idleMs, and offers nothing came back
-    // to within untakenMs, telling gone about each (and why) before it goes.
-    void expire(int64_t now, int64_t idleMs, int64_t untakenMs,
+    // Ends relays that passed nothing on for idleMs, relays in use for lifetimeMs
+    // since their offer, and offers nothing came back to within untakenMs, telling
+    // gone about each (and why) before it goes.
+    void expire(int64_t now, int64_t idleMs, int64_t lifetimeMs, int64_t untakenMs,
                 const std::function<void(const Relay&, const char*)>& gone);
 
     size_t size() const { return relays_.size(); }

@@ -232,6 +232,7 @@ int Service::run() {
         if (fds[1].revents & POLLIN) {
             signalfd_siginfo info;
             ssize_t got = read(signals_, &info, sizeof info);
+            log_.flush(nowMs() + 1000);
             log_.notice(std::string("stopping on ") +
                         (got == sizeof info && info.ssi_signo == SIGINT ? "SIGINT" : "SIGTERM") + ": " +
                         handler_.summary() + " send_failures=" + std::to_string(sendFailures_) +
@@ -251,6 +252,7 @@ int Service::run() {
             handler_.keepAlive(now, answers_);
             send(answers_);
             handler_.expire(now);
+            log_.flush(now);
             nextSweep_ = now + 1000;
         }
         if (options_.statsIntervalS > 0 && now >= nextStats_) {
@@ -302,7 +304,8 @@ int serve(const Options& options) {
         "ms relay_after=" + std::to_string(s.relayAfterMs) + "ms max_relays=" + std::to_string(s.maxRelays) +
         " source_relays=" + std::to_string(s.sourceRelays) + " relay_rate=" + std::to_string(s.relayRate) +
         "B/s relay_consent=" + std::to_string(s.relayConsentMs / 1000) +
-        "s relay_idle=" + std::to_string(s.relayIdleMs / 1000) + "s keepalive=" + std::to_string(s.keepaliveMs / 1000) +
+        "s relay_idle=" + std::to_string(s.relayIdleMs / 1000) + "s relay_lifetime=" +
+        std::to_string(s.relayLifetimeMs / 1000) + "s keepalive=" + std::to_string(s.keepaliveMs / 1000) +
         "s");
     Service service(options, fd, signals);
     int status = service.run();

@@ -8,11 +8,15 @@
 // only from one half of a pair that central answered to the other half, never
 // a request, never to a third address, never more bytes out of a pair than came
 // into it, never to a half that has not itself sent something since its offer and
-// within the consent time; offers (MSG_PUNCH) go only to the halves of such pairs,
-// two per pair at most; the relays in use and the offers stay within their caps.
+// within the consent time, never back to a half the bytes it was last passed, nor
+// central's own offer; offers (MSG_PUNCH) go only to the halves of such pairs, two
+// per pair at most, to a client only when its server, offered before, has just sent
+// something; the relays in use and the offers stay within their caps. Nothing at all
+// goes to a port below 1024 other than 1194.
 //
 // Input format, repeated: source (1 byte), ms to wait (1 byte, times 16),
 // length (1 byte), then that many bytes of datagram (fewer at the end).
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -71,6 +75,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         size_t sent = 0, told = 0;
     };
     std::map<uint64_t, Heard> heard;
+    // Per address: the last datagram passed on to it, and the last offer it was sent,
+    // since its last answered pair.
+    std::map<uint64_t, std::vector<uint8_t>> passedTo;
+    std::map<uint64_t, std::array<uint8_t, ANSWER_SIZE>> offered;
     int64_t now = 0;
     size_t at = 0;
     for (size_t step = 1; at + 3 <= size; ++step) {
@@ -79,8 +87,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         size_t length = std::min<size_t>(data[at + 2], size - at - 3);
         const uint8_t* datagram = data + at + 3;
         at += 3 + length;
-        // Six sources; source byte 0xff plays the impossible source 0.0.0.0:0.
-        Endpoint from = source == 0xff ? Endpoint{} : Endpoint{0x0a000001u + source % 6, uint16_t(1194 + source % 3)};
+        // Six addresses on three ports (the programs', a high one and DNS's); source byte
+        // 0xff plays the impossible source 0.0.0.0:0.
+        static const uint16_t ports[] = {1194, 40000, 53};
+        Endpoint from = source == 0xff ? Endpoint{} : Endpoint{0x0a000001u + source % 6, ports[source % 3]};
 
         for (auto& [halves, flow] : pairs)
             if (halves.first == key(from) || halves.second == key(from)) flow.in += length;
@@ -100,10 +110,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             require(forward->second.out <= forward->second.in);
             const Heard& peer = heard[key(to)];
             require(peer.step > peer.offerStep && now - peer.at < settings.relayConsentMs);
+            auto passed = passedTo.find(key(from));
+            require(passed == passedTo.end() || std::vector<uint8_t>(datagram, datagram + length) != passed->second);
+            auto offer = offered.find(key(from));
+            require(!(length == ANSWER_SIZE && offer != offered.end() &&
+                      std::memcmp(datagram, offer->second.data(), ANSWER_SIZE) == 0));
+            require(to.port >= 1024 || to.port == 1194);
+            passedTo[key(to)].assign(datagram, datagram + length);
         }
         offers.clear();
         handler.offerRelays(now, offers);
         for (const Answer& offer : offers) {
+            offered[key(offer.to)] = offer.bytes;
             require(little32(offer.bytes.data()) == uint32_t(MSG_PUNCH));
             require(little32(offer.bytes.data() + 4) == uint32_t(MAGIC));
             bool half = false;
@@ -123,12 +141,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const Answer& answer = answers[i];
             auto type = int32_t(little32(answer.bytes.data()));
             require(little32(answer.bytes.data() + 4) == uint32_t(MAGIC));
-            require(type == MSG_REGISTERED || type == MSG_NAME_TAKEN || type == MSG_PEER_ADDRESS);
+            require(type == MSG_REGISTERED || type == MSG_NAME_TAKEN || type == MSG_PEER_ADDRESS ||
+                    type == MSG_PUNCH);
             require(answer.to.ip != 0 && answer.to.port != 0);
+            require(answer.to.port >= 1024 || answer.to.port == 1194);
+            if (type == MSG_PUNCH) {
+                // The client's offer, once its server (offered before) answered.
+                require(answers.size() == 1 && to.ip == 0);
+                require(pairs.count({key(answer.to), key(from)}) && heard[key(from)].offerStep > 0);
+                offered[key(answer.to)] = answer.bytes;
+                heard[key(answer.to)].offerStep = step;
+                ++offersSent;
+                continue;
+            }
             if (type == MSG_PEER_ADDRESS) require(little32(answer.bytes.data() + 8) != 0);
             // The second peer address goes to the registered server; the rest to the sender.
             if (type == MSG_PEER_ADDRESS && i == 1) {
                 pairs.emplace(std::make_pair(key(from), key(answer.to)), Flow{});
+                // A new pair, and with it perhaps a new relay of its own for each half.
+                for (uint64_t half : {key(from), key(answer.to)}) {
+                    passedTo.erase(half);
+                    offered.erase(half);
+                }
                 ++answeredPairs;
                 Heard& server = heard[key(answer.to)];
                 require(++server.told <= server.sent);

@@ -87,6 +87,45 @@ TEST(Handler, ARegisteredAddressIsSentOnePeerAddressPerRegistration) {
     EXPECT_EQ(answers[1].to, SERVER);
 }
 
+// Registered again in the very millisecond it was told (one batch of datagrams shares
+// its time): that registration is newer than the peer address all the same, so the
+// next query is answered and the registration has its keepalive.
+TEST(Handler, ARegistrationInTheMillisecondOfAPeerAddressStillCountsAsNewer) {
+    Settings settings;
+    settings.peerIntervalMs = 0;
+    settings.keepaliveMs = 15000;
+    Fixture f(settings);
+    f.send(registerRecord("office", "PC01"), SERVER, 0);
+    EXPECT_EQ(f.send(queryRecord("office"), CLIENT, 1000).size(), 2u);
+    f.send(registerRecord("office", "PC01"), SERVER, 1000);
+    std::vector<Answer> due;
+    f.handler.keepAlive(16000, due);
+    ASSERT_EQ(due.size(), 1u);
+    EXPECT_EQ(due[0].to, SERVER);
+    EXPECT_EQ(f.send(queryRecord("office"), OTHER, 1000).size(), 2u);
+    EXPECT_TRUE(f.send(queryRecord("office"), CLIENT, 1000).empty()) << "told since that registration";
+}
+
+// The services that answer every datagram live below 1024: central registers nothing
+// from there and sends nothing there, neither an answer nor a peer address to the
+// server asked for. The programs' own port, and every high port, are served.
+TEST(Handler, NothingIsRegisteredFromOrSentToAPortBelow1024ButThePrograms) {
+    Fixture f;
+    for (uint16_t port : {7, 19, 53, 123, 1023}) {
+        EXPECT_TRUE(f.send(registerRecord("echo" + std::to_string(port), "PC01"), Endpoint{SERVER.ip, port}, 0)
+                        .empty())
+            << port;
+        EXPECT_TRUE(f.send(queryRecord("echo" + std::to_string(port)), CLIENT, 0).empty()) << "not registered";
+    }
+    ASSERT_EQ(f.send(registerRecord("office", "PC01"), SERVER, 0).size(), 1u); // port 1194
+    EXPECT_TRUE(f.send(queryRecord("office"), Endpoint{CLIENT.ip, 7}, 10).empty());
+    auto answers = f.send(queryRecord("office"), Endpoint{CLIENT.ip, 1024}, 3000);
+    ASSERT_EQ(answers.size(), 2u) << "the server was not told the low port, and is told this one";
+    EXPECT_EQ(readLittle16(answerBytes(answers[1]), 12), 1024);
+    EXPECT_EQ(f.handler.counters().lowPort, 6u);
+    EXPECT_EQ(f.handler.counters().unknownName, 5u);
+}
+
 TEST(Handler, LapsedNamesAreSweptAndCounted) {
     Settings settings;
     settings.expiryMs = 1000;
@@ -128,7 +167,7 @@ TEST(Handler, ASourceIsNeverSentMoreThanItSent) {
     Fixture f(settings);
     std::mt19937 random(7);
     std::vector<Endpoint> sources;
-    for (uint32_t i = 1; i <= 6; ++i) sources.push_back(Endpoint{0x0a000000 + i, uint16_t(1000 + i)});
+    for (uint32_t i = 1; i <= 6; ++i) sources.push_back(Endpoint{0x0a000000 + i, uint16_t(40000 + i)});
     std::map<std::string, Endpoint> holders;
     const char* names[] = {"alpha", "bravo", "charlie"};
     const char* computers[] = {"PC1", "PC2"};

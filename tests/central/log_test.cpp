@@ -1,5 +1,5 @@
-// Lines about dropped datagrams are held to a few per second, and the ones held
-// back are owned up to.
+// Each kind of line is held to its own budget per second, and what a budget held
+// back is owned up to.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -24,17 +24,35 @@ size_t count(const std::string& text, const std::string& part) {
     return n;
 }
 
-TEST(EventLog, DropLinesAreHeldToTheirRateAndTheRestCounted) {
+// A flood of unknown-name queries neither fills the log nor hides a registration or
+// a drop of the same second; the next second's lines of that kind come again.
+TEST(EventLog, AFloodOfOneKindNeitherFillsTheLogNorHidesAnother) {
     FILE* file = std::tmpfile();
     ASSERT_NE(file, nullptr);
     EventLog log(file, true, 10);
-    for (int i = 0; i < 15; ++i) log.drop(5000 + i, "datagram dropped: bad magic");
-    log.event("registered name=office");
-    EXPECT_EQ(count(contents(file), "central: datagram dropped: bad magic\n"), 10u);
-    log.drop(6000, "datagram dropped: bad name");
+    for (int i = 0; i < 1000; ++i) log.event(LogKind::UnknownName, 5000 + i % 1000, "unknown name name=x");
+    log.event(LogKind::Registration, 5999, "registered name=office");
+    for (int i = 0; i < 15; ++i) log.drop(5999, "datagram dropped: bad magic");
     std::string text = contents(file);
-    EXPECT_NE(text.find("central: registered name=office\n"), std::string::npos);
-    EXPECT_NE(text.find("central: datagram dropped: bad name (5 more drops not logged)\n"), std::string::npos);
+    EXPECT_EQ(count(text, "central: unknown name name=x\n"), 10u);
+    EXPECT_EQ(count(text, "central: registered name=office\n"), 1u);
+    EXPECT_EQ(count(text, "central: datagram dropped: bad magic\n"), 10u);
+    EXPECT_EQ(count(text, "held back"), 0u) << "owned up to once the second is over";
+
+    // The next second: what each kind held back, in one line each, before its next line.
+    log.event(LogKind::UnknownName, 6000, "unknown name name=y");
+    text = contents(file);
+    EXPECT_NE(text.find("central: 990 more unknown name lines held back (at most 10 a second are written)\n"
+                        "central: unknown name name=y\n"),
+              std::string::npos)
+        << text;
+    // The sweep owns up to the rest, once their second is over.
+    log.flush(6500);
+    text = contents(file);
+    EXPECT_EQ(count(text, "central: 5 more drop lines held back (at most 10 a second are written)\n"), 1u) << text;
+    EXPECT_EQ(count(text, "registration lines held back"), 0u);
+    log.flush(7000);
+    EXPECT_EQ(contents(file), text) << "nothing held back twice, nor in a second still going";
     std::fclose(file);
 }
 
@@ -42,8 +60,9 @@ TEST(EventLog, QuietKeepsOnlyNotices) {
     FILE* file = std::tmpfile();
     ASSERT_NE(file, nullptr);
     EventLog log(file, false);
-    log.event("registered name=office");
+    log.event(LogKind::Registration, 0, "registered name=office");
     log.drop(0, "datagram dropped: bad magic");
+    log.flush(100000);
     log.notice("stopping on SIGTERM");
     EXPECT_EQ(contents(file), "central: stopping on SIGTERM\n");
     std::fclose(file);

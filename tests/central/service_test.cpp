@@ -6,6 +6,7 @@
 #include <unistd.h>
 #include <netinet/in.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -334,7 +335,7 @@ TEST(CentralService, HelpExplainsEveryOptionAndBadOptionsAreRefused) {
     for (const char* option : {"--bind", "--port", "--expiry", "--max-names", "--peer-interval",
                                "--source-rate", "--repeat-delay", "--relay-after", "--max-relays",
                                "--source-relays", "--relay-rate", "--relay-consent", "--relay-idle",
-                               "--stats-interval", "--quiet", "--help"})
+                               "--relay-lifetime", "--stats-interval", "--quiet", "--help"})
         EXPECT_NE(output.find(option), std::string::npos) << option;
     EXPECT_EQ(runCentral({"--colour"}, output), 2);
     EXPECT_NE(output.find("unknown option --colour"), std::string::npos);
@@ -343,6 +344,51 @@ TEST(CentralService, HelpExplainsEveryOptionAndBadOptionsAreRefused) {
     EXPECT_EQ(runCentral({"--bind", "localhost"}, output), 2);
     EXPECT_EQ(runCentral({"--max-names"}, output), 2);
     EXPECT_EQ(runCentral({"--relay-after", "7001"}, output), 2); // later than the programs' punching lasts
+    EXPECT_EQ(runCentral({"--relay-lifetime", "59"}, output), 2);
+}
+
+// An echo service on port 7 and a DNS server on 53, the sources of one spoofed
+// datagram each: central registers nothing for the first and tells neither it nor
+// the registered server anything about the second.
+TEST(CentralService, NothingGoesToAPortBelow1024) {
+    CentralProcess central(ONCE);
+    Peer echo("127.3.0.1", 7), dns("127.3.0.2", 53), server("127.1.0.1", 1194), client("127.2.0.1", 1194);
+    echo.send(registerRecord("echo", "PC01"));
+    server.send(registerRecord("office", "PC01"));
+    expectAnswer(server.receive(1000), REGISTERED, "office");
+    dns.send(queryRecord("office"));
+    client.send(queryRecord("echo"));
+    EXPECT_FALSE(client.receive(300).has_value()) << "echo was not registered";
+    EXPECT_TRUE(echo.receiveAll(300).empty());
+    EXPECT_TRUE(dns.receiveAll(1).empty());
+    EXPECT_TRUE(server.receiveAll(1).empty()) << "the server sprays probes at every address it is told";
+    EXPECT_EQ(central.stop(SIGTERM), 0);
+    std::string log = central.log();
+    for (const char* line : {"datagram dropped: from a port below 1024 (52 bytes from 127.3.0.1:7)",
+                             "datagram dropped: from a port below 1024 (36 bytes from 127.3.0.2:53)", " low_port=2 "})
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+}
+
+// 20,000 queries for unknown names from 2,000 addresses, a real registration in the
+// middle: a few dozen lines, which own up to what they hold back, and the
+// registration among them.
+TEST(CentralService, AFloodOfUnknownNamesNeitherFloodsTheLogNorHidesARegistration) {
+    CentralProcess central(ONCE);
+    Peer server("127.1.0.1", 1194);
+    for (int address = 0; address < 2000; ++address) {
+        Peer asker("127.20." + std::to_string(address / 250) + "." + std::to_string(1 + address % 250), 1194);
+        for (int i = 0; i < 10; ++i) asker.send(queryRecord("nobody" + std::to_string(i)));
+        if (address == 1000) server.send(registerRecord("office", "PC01"));
+    }
+    expectAnswer(server.receive(2000), REGISTERED, "office");
+    sleepMs(1200); // the second of the last held-back lines is over, and swept
+    EXPECT_EQ(central.stop(SIGTERM), 0);
+    std::string log = central.log();
+    EXPECT_NE(log.find("registered name=office computer=PC01 from=127.1.0.1:1194"), std::string::npos) << log;
+    EXPECT_NE(log.find(" more unknown name lines held back (at most 20 a second are written)"), std::string::npos);
+    size_t lines = size_t(std::count(log.begin(), log.end(), '\n'));
+    EXPECT_LT(lines, 200u) << log;
+    EXPECT_NE(log.find(" unknown_name="), std::string::npos);
 }
 
 } // namespace

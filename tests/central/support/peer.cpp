@@ -76,7 +76,7 @@ void Peer::send(const Bytes& bytes, const std::string& to, uint16_t port) {
 std::optional<Received> Peer::receive(int timeoutMs) {
     pollfd p{fd_, POLLIN, 0};
     if (poll(&p, 1, timeoutMs) <= 0) return std::nullopt;
-    static uint8_t buffer[65536];
+    thread_local uint8_t buffer[65536];
     sockaddr_in from{};
     socklen_t length = sizeof from;
     ssize_t n = recvfrom(fd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &length);
