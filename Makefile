@@ -9,7 +9,7 @@ ifeq ($(origin SIGN_PASSWORD),command line)
 $(error SIGN_PASSWORD on make's command line shows in ps: put it into a file given as SIGN_PASSWORD_FILE=FILE, or into the environment)
 endif
 
-.PHONY: all native windows deps check-deps check check-native check-wine bench-central bench-spoof clean \
+.PHONY: all native windows deps check-deps check check-native check-wine bench-central bench-spoof bench-abuse clean \
         dist check-kits lab-selftest lab-test-doubles lab-compare lab-compare-check demo \
         check-lab bench-lab bench-loss bench-cycle bench-relay check-bench kits deb check-deb
 
@@ -106,6 +106,12 @@ bench-central:
 # another central binary beside it.
 bench-spoof:
 	central/bench/spoof
+
+# What central's relay and log withstand: a pair whose server only answers, two
+# echoing hosts made a pair, a flood of unknown names and the log lines it makes (not
+# part of check; root, about two minutes). COMPARE=PATH plays the same after it.
+bench-abuse:
+	central/bench/abuse
 
 # The two kits of one installation in build/dist, each as a zip and as an installer,
 # from the Windows programs and the installation's key set (build/keys, made fresh on

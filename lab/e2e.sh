@@ -16,6 +16,7 @@
 #   e2e_mark NAME / e2e_wait NAME TEXT SECONDS [MARK]   status changes after a mark
 #   e2e_wait_connected NAME SECONDS MARK                the connected text after a mark
 #   e2e_reset_pair [SECONDS]   both Disconnect, routers' mappings flushed, server registered
+#   e2e_hold NAME / e2e_release_in NAME SECONDS   a program held still, as a slow machine
 #   e2e_cleanup                everything down (lab, displays), for traps
 
 E2E_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -213,6 +214,12 @@ e2e_screenshot() {   # e2e_screenshot NAME FILE.png
     e2e_driver "$home" screenshot "${E2E_CAPTION[$1]}" "shot-$1.bmp" >/dev/null &&
         convert "$bmp" "$2"
 }
+
+# e2e_hold NAME: stops the program's Wine process, as a slow (or busy) machine that
+# gets to its next tick late; its sockets keep what arrives meanwhile, in order.
+# e2e_release_in NAME SECONDS lets it go on that much later (in the background).
+e2e_hold() { kill -STOP "${E2E_PID[$1]}"; }
+e2e_release_in() { (sleep "$2"; kill -CONT "${E2E_PID[$1]}" 2>/dev/null) & }
 
 # The CPU time (user + system, in clock ticks) used so far by a process.
 e2e_cpu_ticks() { awk '{ sub(/^.*\) /, ""); print $12 + $13 }' "/proc/$1/stat" 2>/dev/null; }
