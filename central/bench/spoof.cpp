@@ -17,21 +17,16 @@
 //       plays the stories against central at 127.0.0.1:PORT for SECONDS and prints,
 //       per story, what reached the silent address: datagrams and bytes of each
 //       kind (central's records by type, keepalives, anything else: relayed).
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <time.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
 
-#include "central/record.h"
+#include "central/bench/host.h"
 
 using namespace central;
+using namespace central::bench;
 
 namespace {
 
@@ -45,53 +40,10 @@ const char* const RELAYED_NAME = "relayed";
 constexpr int BURST = 50;
 constexpr size_t BURST_SIZE = 1000;
 
-int64_t nowMs() {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-void putLittle32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
-}
-
-uint32_t little32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-struct Socket {
-    int fd = -1;
-    sockaddr_in central{};
+struct Socket : Host {
     int64_t offerTakenAt = -1000000;
 
-    Socket(const std::string& ip, uint16_t port, int centralPort) {
-        fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        inet_pton(AF_INET, ip.c_str(), &a.sin_addr);
-        if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-            std::perror(("bind " + ip).c_str());
-            std::exit(1);
-        }
-        central.sin_family = AF_INET;
-        central.sin_port = htons(uint16_t(centralPort));
-        inet_pton(AF_INET, "127.0.0.1", &central.sin_addr);
-    }
-
-    void send(const uint8_t* data, size_t size) const {
-        sendto(fd, data, size, 0, reinterpret_cast<const sockaddr*>(&central), sizeof central);
-    }
-
-    // A request record: MSG_REGISTER (with a computer name) or MSG_QUERY.
-    void request(int32_t type, const char* name) const {
-        uint8_t record[SERVER_RECORD_SIZE]{};
-        putLittle32(record, uint32_t(type));
-        putLittle32(record + MAGIC_OFFSET, uint32_t(MAGIC));
-        std::snprintf(reinterpret_cast<char*>(record + NAME_OFFSET), NAME_FIELD, "%s", name);
-        if (type == MSG_REGISTER) std::snprintf(reinterpret_cast<char*>(record + COMPUTER_NAME_OFFSET), 8, "PC01");
-        send(record, type == MSG_REGISTER ? SERVER_RECORD_SIZE : CLIENT_RECORD_SIZE);
-    }
+    using Host::Host;
 
     // What the programs do with an offer: answer it four times, then the tunnel
     // (here 50 datagrams of 1000 bytes). The offer's repeat is not taken again.
