@@ -214,7 +214,8 @@ TEST(CentralRelay, TwoEchoingHostsGetAHandfulOfDatagramsAndTheRelayEnds) {
     sleepMs(100);
     second.send(queryRecord("echo"));
     std::thread firstEcho(echo, std::ref(first)), secondEcho(echo, std::ref(second));
-    sleepMs(1500); // both offers and their repeats came and went back
+    EXPECT_TRUE(central.waitForLog("relay taken by the server, offered to the client", 3000));
+    sleepMs(500); // the client's offer and its repeat came and went back
     first.send(pattern(500));
     sleepMs(1500);
     running = false;
