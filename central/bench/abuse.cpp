@@ -8,6 +8,10 @@
 //     and sends 50 datagrams of 1000 bytes to central either way, as its OpenVPN
 //     would. Prints whether the client was offered, how many of the 50 reached the
 //     server and how many answers came back to the client.
+//   spoofed-consent: a victim's address is made the client of a pair by one query
+//     with its source, and given consent by one more datagram with its source, sent
+//     once the server (which takes its offer) has had the client offered; the
+//     server then sends 50 datagrams of 1000 bytes. Prints what reached the victim.
 //   echo-loop: two hosts that send every datagram back to where it came from, made a
 //     pair by one registration and one query; 4 s in (both offers answered), one of
 //     them sends one datagram of 100 bytes to central. Prints how many datagrams
@@ -76,6 +80,42 @@ void oneSided(int port, const std::string& net) {
                 offers, TUNNEL_DATAGRAMS, atServer, atClient);
 }
 
+void spoofedConsent(int port, const std::string& net) {
+    Host server(net + "4.1", 1194, port), victim(net + "4.2", 40000, port);
+    server.request(MSG_REGISTER, "consent");
+    std::vector<uint8_t> datagram;
+    sockaddr_in from{};
+    server.receive(1000, datagram, from);
+    victim.request(MSG_QUERY, "consent"); // the spoofed query
+    bool taken = false, consented = false;
+    int64_t start = nowMs();
+    while (!consented && nowMs() - start < 6000) {
+        if (server.receive(20, datagram, from) && isRecord(datagram) && little32(datagram.data()) == uint32_t(MSG_PUNCH) &&
+            !taken) {
+            std::vector<uint8_t> answer(SERVER_RECORD_SIZE, 0); // the server's own MSG_PUNCH
+            putLittle32(answer.data(), uint32_t(MSG_PUNCH));
+            putLittle32(answer.data() + MAGIC_OFFSET, uint32_t(MAGIC));
+            for (int i = 0; i < 4; ++i) server.send(answer);
+            taken = true;
+        }
+        if (taken && nowMs() - start >= 4000) {
+            victim.send(std::vector<uint8_t>(100, 0x21)); // the spoofed consent
+            consented = true;
+        }
+    }
+    while (victim.receive(0, datagram, from)) {
+    }
+    std::vector<uint8_t> tunnel(TUNNEL_SIZE, 0x38);
+    for (int i = 0; i < TUNNEL_DATAGRAMS; ++i) {
+        putLittle32(tunnel.data() + 1, uint32_t(i));
+        server.send(tunnel);
+    }
+    int atVictim = 0;
+    while (victim.receive(1000, datagram, from)) atVictim += !isRecord(datagram);
+    std::printf("spoofed consent: of %d datagrams from the server, %d reached the victim\n", TUNNEL_DATAGRAMS,
+                atVictim);
+}
+
 void echoLoop(int port, const std::string& net, int64_t seconds) {
     Host first(net + "3.1", 40000, port), second(net + "3.2", 40000, port);
     first.request(MSG_REGISTER, "echo");
@@ -118,13 +158,14 @@ void unknownNames(int port, const std::string& net) {
 
 int main(int argc, char** argv) {
     if (argc < 4) {
-        std::fprintf(stderr, "usage: central_abuse PORT NET one-sided|echo-loop|unknown-names [SECONDS]\n");
+        std::fprintf(stderr, "usage: central_abuse PORT NET one-sided|spoofed-consent|echo-loop|unknown-names [SECONDS]\n");
         return 2;
     }
     int port = std::atoi(argv[1]);
     std::string net = "127." + std::string(argv[2]) + ".";
     std::string story = argv[3];
     if (story == "one-sided") oneSided(port, net);
+    else if (story == "spoofed-consent") spoofedConsent(port, net);
     else if (story == "echo-loop") echoLoop(port, net, argc > 4 ? std::atoll(argv[4]) : 20);
     else if (story == "unknown-names") unknownNames(port, net);
     else {
