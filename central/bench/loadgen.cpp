@@ -260,8 +260,10 @@ struct Relayed {
         }
     }
 
-    // Registers and asks for one name per pair, then waits for the offers at both
-    // halves. False when not every half was offered the relay within 3 s.
+    // Registers and asks for one name per pair, then takes the offers as the programs
+    // do: each half answers its own with a MSG_PUNCH (the server's answer is what has
+    // central offer the client). False when not every half was offered the relay
+    // within 3 s.
     bool pairUp() {
         uint8_t record[SERVER_RECORD_SIZE];
         for (int i = 0; i < SOCKETS; ++i) {
@@ -273,9 +275,25 @@ struct Relayed {
             Load::record(record, true, size_t(900000 + i));
             sendTo(clients[i], record, CLIENT_RECORD_SIZE);
         }
-        uint64_t offers = 0;
+        uint8_t punch[SERVER_RECORD_SIZE]{};
+        int32_t type = MSG_PUNCH, magic = MAGIC;
+        std::memcpy(punch, &type, 4);
+        std::memcpy(punch + MAGIC_OFFSET, &magic, 4);
+        bool serverOffered[SOCKETS]{}, clientOffered[SOCKETS]{};
+        int offers = 0;
         for (int64_t end = nowUs() + 3000000; offers < 2 * SOCKETS && nowUs() < end; usleep(1000))
-            for (int i = 0; i < SOCKETS; ++i) offers += take(servers[i], 0, MSG_PUNCH) + take(clients[i], 0, MSG_PUNCH);
+            for (int i = 0; i < SOCKETS; ++i) {
+                if (take(servers[i], 0, MSG_PUNCH) && !serverOffered[i]) {
+                    sendTo(servers[i], punch, SERVER_RECORD_SIZE);
+                    serverOffered[i] = true;
+                    ++offers;
+                }
+                if (take(clients[i], 0, MSG_PUNCH) && !clientOffered[i]) {
+                    sendTo(clients[i], punch, CLIENT_RECORD_SIZE);
+                    clientOffered[i] = true;
+                    ++offers;
+                }
+            }
         return offers == 2 * SOCKETS;
     }
 
@@ -290,6 +308,8 @@ int relay(Relayed& load, size_t size, double rate, double seconds) {
     for (int64_t now = start; now < end; now = nowUs()) {
         auto due = uint64_t(double(now - start) * rate / 1e6);
         for (; load.sent < due; ++load.sent) {
+            // Numbered, as OpenVPN numbers its packets: never one back as it came.
+            std::memcpy(datagram.data() + 1, &load.sent, std::min<size_t>(8, size - 1));
             int pair = int(load.sent / 2 % SOCKETS);
             load.sendTo(load.sent % 2 ? load.servers[pair] : load.clients[pair], datagram.data(), size);
         }
