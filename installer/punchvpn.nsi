@@ -2,9 +2,10 @@
 ; program, its OpenVPN configuration and keys, remind.bat (and stop.exe on the
 ; client), a Start-menu shortcut that starts the program in its install folder,
 ; the side's inbound rules in Windows' firewall, and an uninstaller listed among
-; the installed programs that removes all of it. The server's installer offers to
-; start the server when Windows starts (unticked; silent: /S /UNATTENDED /NAME=NAME
-; /PASSWORDFILE=PATH, the password on the file's first line).
+; the installed programs that removes all of it. The install folder gets Program
+; Files' rights, the keys rights for the administrators only. The server's installer
+; offers to start the server when Windows starts (unticked; silent: /S /UNATTENDED
+; /NAME=NAME /PASSWORDFILE=PATH, the password on the file's first line).
 ; makensis -DSIDE=client|server -DKIT=DIR -DVERSION=V -DOUTFILE=FILE [-DSIGN=COMMAND] punchvpn.nsi
 ; KIT holds the side's files as openvpn/make-kits stages them.
 Unicode true
@@ -14,7 +15,6 @@ RequestExecutionLevel admin
 !include LogicLib.nsh
 !include nsDialogs.nsh
 !include FileFunc.nsh
-!include TextFunc.nsh
 !include WordFunc.nsh
 
 !if "${SIDE}" == "client"
@@ -56,6 +56,21 @@ RequestExecutionLevel admin
 !endif
 !define NETSH '"$SYSDIR\netsh.exe" advfirewall firewall'
 
+; Program Files' rights for the install folder, whatever folder is chosen: owned by
+; the Administrators; SYSTEM and the Administrators may do anything in it, the Users
+; read and run; nothing inherited from the folder above. Both programs run elevated
+; (the server also as SYSTEM when Windows starts) and start ping, tskill, openvpn and
+; op.bat by bare names, which Windows looks for in this folder first. Well-known SIDs,
+; so that it holds in every language of Windows.
+!define FOLDER_SECURITY "O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)"
+; Files that hold a secret (the keys, the name and password on their way to
+; server.exe /seal): SYSTEM and the Administrators only, whom both programs run as.
+!define SECRET_SECURITY "O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)"
+; What others than SYSTEM, the Administrators and the installing administrator may
+; do in the install folder, and no more: read, list and run (FILE_GENERIC_READ and
+; FILE_GENERIC_EXECUTE, and GENERIC_READ and GENERIC_EXECUTE in inheritable entries).
+!define READ_AND_RUN 0xA01200A9
+
 ; -DSIGN=COMMAND (openvpn/sign, when make-kits signs): the installer is signed once
 ; made, and the uninstaller before it goes into the installer, so that the
 ; uninstall.exe written on the user's machine carries its signature too.
@@ -68,13 +83,12 @@ RequestExecutionLevel admin
   ; The start when Windows starts: Task Scheduler's task, which runs "server.exe
   ; /auto" as SYSTEM, and the server's data folder in %ProgramData% (with the shell
   ; folders of all users, $APPDATA is that folder), which server.exe /seal makes
-  ; open to SYSTEM and the Administrators only: the sealed name and password, the
-  ; unattended server's log and the task's definition as registered. The names are
-  ; those of server/sealed.h, server/unattended.h and server/single.h.
+  ; open to SYSTEM and the Administrators only (a folder there that another user made
+  ; it moves aside): the sealed name and password, the unattended server's log and
+  ; the task's definition as registered. The names are those of server/sealed.h and
+  ; server/unattended.h.
   !define TASK "${PRODUCT}"
   !define DATA_FOLDER "$APPDATA\${PRODUCT}"
-  !define SERVER_MUTEX "Global\punchvpn-server"
-  !define STOP_EVENT "Global\punchvpn-server-stop"
   !define LONGEST 18 ; characters of a name or password, as in the server's dialog
 !endif
 
@@ -93,6 +107,8 @@ Page directory
   Var Unattended ; 1: start the server when Windows starts
   Var UnattendedName
   Var UnattendedPassword
+  Var PasswordFile ; /PASSWORDFILE=, as a full path
+  Var SealResult   ; server.exe /seal's exit code, or what kept it from running
   Var UnattendedBox
   Var NameField
   Var PasswordField
@@ -155,26 +171,314 @@ The installation of ${PRODUCT} goes on now." /SD IDOK
   ${EndIf}
 FunctionEnd
 
-!if "${SIDE}" == "server"
-; Sets the running server's stop event: it ends as on Cancel (OpenVPN ended, exit
-; code 0, so that Task Scheduler does not start it again), and its mutex is free once
-; it has ended. Its program file, and the folder it ran in, are free a moment later,
-; when its process has gone: then the file opens for writing.
-!macro StopRunningServer
-  System::Call 'kernel32::OpenEventW(i 0x0002, i 0, w "${STOP_EVENT}") p .r0'
-  ${If} $0 != 0
-    DetailPrint "Stopping the running server"
-    System::Call 'kernel32::SetEvent(p r0)'
-    System::Call 'kernel32::CloseHandle(p r0)'
+Var Administrator ; the installing administrator's own SID, as text
+Var MadeFolder    ; 1: this installation made the install folder
+
+; LogicLib tests: ${TrustedSid} SID_TEXT (SYSTEM, the Administrators or the installing
+; administrator) and ${OwnFile} NAME (a file that an installation of this side puts
+; into its folder, or that its program writes there). Names and SIDs compare without
+; regard to case, as Windows compares them.
+!macro _TrustedSid _a _b _t _f
+  StrCmp `${_b}` "S-1-5-18" `${_t}`
+  StrCmp `${_b}` "S-1-5-32-544" `${_t}`
+  StrCmp `${_b}` $Administrator `${_t}` `${_f}`
+!macroend
+!define TrustedSid `"" TrustedSid`
+!macro _OwnFile _a _b _t _f
+  !if "${SIDE}" == "client"
+    StrCmp `${_b}` "stop.exe" `${_t}`
+  !endif
+  StrCmp `${_b}` "${EXE}" `${_t}`
+  StrCmp `${_b}` "${SIDE}.ovpn" `${_t}`
+  StrCmp `${_b}` "remind.bat" `${_t}`
+  StrCmp `${_b}` "ca.crt" `${_t}`
+  StrCmp `${_b}` "${SIDE}.crt" `${_t}`
+  StrCmp `${_b}` "${SIDE}.key" `${_t}`
+  StrCmp `${_b}` "tls-crypt.key" `${_t}`
+  StrCmp `${_b}` "uninstall.exe" `${_t}`
+  ; What the program writes into its working directory while it runs.
+  StrCmp `${_b}` "op.bat" `${_t}`
+  StrCmp `${_b}` "unamepass" `${_t}`
+  StrCmp `${_b}` "hosts" `${_t}`
+  StrCmp `${_b}` "log" `${_t}`
+  StrCmp `${_b}` "openvpn.log" `${_t}` `${_f}`
+!macroend
+!define OwnFile `"" OwnFile`
+
+; $0 := the text form ("S-1-5-18") of the SID at address $0, "?" if it has none.
+; Uses $1 and $2.
+Function SidText
+  System::Call 'advapi32::ConvertSidToStringSidW(p r0, *p .r1) i .r2'
+  ${If} $2 == 0
+    StrCpy $0 "?"
+    Return
   ${EndIf}
-  System::Call 'kernel32::OpenMutexW(i 0x00100000, i 0, w "${SERVER_MUTEX}") p .r1'
+  System::Call 'kernel32::lstrcpynW(w .r0, p r1, i ${NSIS_MAX_STRLEN})'
+  System::Call 'kernel32::LocalFree(p r1)'
+FunctionEnd
+
+; $Administrator := the SID of the user this installer runs as.
+Function ReadAdministrator
+  StrCpy $Administrator ""
+  System::Call 'kernel32::GetCurrentProcess() p .r3'
+  System::Call 'advapi32::OpenProcessToken(p r3, i 8, *p .r3) i .r2' ; TOKEN_QUERY
+  ${If} $2 == 0
+    Return
+  ${EndIf}
+  System::Alloc 512
+  Pop $4
+  System::Call 'advapi32::GetTokenInformation(p r3, i 1, p r4, i 512, *i .r5) i .r2' ; TokenUser
+  ${If} $2 != 0
+    System::Call '*$4(p .r0)'
+    Call SidText
+    StrCpy $Administrator $0
+  ${EndIf}
+  System::Free $4
+  System::Call 'kernel32::CloseHandle(p r3)'
+FunctionEnd
+
+; $0 := the SID text of the owner of file or folder $R0, "" when it cannot be read.
+; Uses $1 to $3.
+Function OwnerOf
+  System::Call 'advapi32::GetNamedSecurityInfoW(w R0, i 1, i 1, *p .r0, p 0, p 0, p 0, *p .r3) i .r2'
+  ${If} $2 != 0
+    StrCpy $0 ""
+    Return
+  ${EndIf}
+  Call SidText
+  System::Call 'kernel32::LocalFree(p r3)'
+FunctionEnd
+
+; $R9 := what lets others than SYSTEM and the Administrators change folder $R0, as
+; read back from Windows, or "" when nothing does. Its owner must be SYSTEM, the
+; Administrators or the installing administrator, since an owner may always change
+; the rights; no entry may let anybody else do more than read, list and run, in the
+; folder or in what is made in it. Denying entries only take rights away. (Wine keeps
+; no owner but the Unix user's, the installing administrator, and no protection
+; flag; it shows the Users' entry as Everyone's.) Uses $0 to $4 and $R2 to $R8.
+Function CheckFolderRights
+  StrCpy $R9 ""
+  Call OwnerOf
+  ${IfNot} ${TrustedSid} $0
+    StrCpy $R9 "its owner is $0, not the Administrators"
+    Return
+  ${EndIf}
+  System::Call 'advapi32::GetNamedSecurityInfoW(w R0, i 1, i 4, p 0, p 0, *p .R2, p 0, *p .R3) i .R4'
+  ${If} $R4 != 0
+    StrCpy $R9 "its rights cannot be read (error $R4)"
+    Return
+  ${EndIf}
+  ${If} $R2 == 0
+    StrCpy $R9 "it has no access list, which lets everybody in"
+  ${Else}
+    System::Call '*$R2(i, i .R5)' ; the ACL header: its entries' count
+    IntOp $R5 $R5 & 0xFFFF
+    IntOp $R8 ${READ_AND_RUN} ~
+    StrCpy $R6 0
+    ${DoWhile} $R6 < $R5
+      System::Call 'advapi32::GetAce(p R2, i R6, *p .R7) i .r2'
+      IntOp $R6 $R6 + 1
+      ${If} $2 == 0
+        StrCpy $R9 "its access list cannot be read"
+        ${Break}
+      ${EndIf}
+      System::Call '*$R7(i .r3, i .r4)' ; the entry's kind (low byte), its rights
+      IntOp $3 $3 & 0xFF
+      ${If} $3 == 1 ; ACCESS_DENIED_ACE_TYPE
+        ${Continue}
+      ${EndIf}
+      IntPtrOp $0 $R7 + 8 ; the SID behind kind, flags, size and rights
+      Call SidText
+      ${If} $3 != 0 ; not ACCESS_ALLOWED_ACE_TYPE either
+        StrCpy $R9 "an access entry of kind $3 for $0"
+        ${Break}
+      ${EndIf}
+      IntOp $4 $4 & $R8
+      ${If} $4 != 0
+      ${AndIfNot} ${TrustedSid} $0
+        StrCpy $R9 "it lets $0 change it"
+        ${Break}
+      ${EndIf}
+    ${Loop}
+  ${EndIf}
+  System::Call 'kernel32::LocalFree(p R3)'
+FunctionEnd
+
+; $1 := the security descriptor of SDDL text $0 (LocalFree it), 0 if it is none.
+; Uses $2.
+Function SecurityFromText
+  System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w r0, i 1, *p .r1, p 0) i .r2'
+  ${If} $2 == 0
+    StrCpy $1 0
+  ${EndIf}
+FunctionEnd
+
+; Makes the empty file $R0 with SYSTEM's and the Administrators' rights only, in the
+; same call (CreateFileW, CREATE_NEW), so that nobody else ever opens it; the content
+; goes in afterwards (File and FileOpen keep the rights of a file they overwrite).
+; A file already there is deleted first, never reused. $2 := 1 when made. Uses $0,
+; $1 and $3.
+Function MakeSecretFile
+  Delete $R0
+  StrCpy $0 "${SECRET_SECURITY}"
+  Call SecurityFromText
+  StrCpy $2 0
   ${If} $1 != 0
-    System::Call 'kernel32::WaitForSingleObject(p r1, i 30000) i .r2'
-    ${If} $2 == 0
-    ${OrIf} $2 == 128
-      System::Call 'kernel32::ReleaseMutex(p r1)'
+    ; SECURITY_ATTRIBUTES: its length (and padding), the descriptor, not inherited.
+    System::Call '*(i 24, i 0, p r1, i 0, i 0) p .r3'
+    ; GENERIC_WRITE, not shared, CREATE_NEW, FILE_ATTRIBUTE_NORMAL
+    System::Call 'kernel32::CreateFileW(w R0, i 0x40000000, i 0, p r3, i 1, i 0x80, p 0) p .r0'
+    ${If} $0 != -1
+      System::Call 'kernel32::CloseHandle(p r0)'
+      StrCpy $2 1
     ${EndIf}
-    System::Call 'kernel32::CloseHandle(p r1)'
+    System::Free $3
+    System::Call 'kernel32::LocalFree(p r1)'
+  ${EndIf}
+FunctionEnd
+
+; A key of the kit, installed with SYSTEM's and the Administrators' rights only: with
+; the keys and the name any other user could connect to the server from anywhere.
+!macro SecretFile NAME
+  StrCpy $R0 "$INSTDIR\${NAME}"
+  Call MakeSecretFile
+  ${If} $2 != 1
+    MessageBox MB_OK|MB_ICONSTOP "${NAME} could not be written into $INSTDIR with rights for the \
+administrators only. Install ${PRODUCT} again." /SD IDOK
+    SetErrorLevel 2
+    Abort
+  ${EndIf}
+  File "${KIT}\${NAME}"
+!macroend
+
+; $R9 := the names in the install folder that are neither files of an earlier
+; installation of this side nor files its program writes there, "" when there are none.
+; Uses $0 and $1.
+Function ForeignFiles
+  StrCpy $R9 ""
+  FindFirst $0 $1 "$INSTDIR\*"
+  ${DoWhile} $1 != ""
+    ${If} $1 != "."
+    ${AndIf} $1 != ".."
+      ${If} ${FileExists} "$INSTDIR\$1\*.*" ; a folder
+      ${OrIfNot} ${OwnFile} $1
+        StrCpy $R9 "$R9$\n    $1"
+      ${EndIf}
+    ${EndIf}
+    FindNext $0 $1
+  ${Loop}
+  FindClose $0
+FunctionEnd
+
+; Gives the install folder Program Files' rights before anything goes into it, and
+; reads them back. A new folder is made with them in the same call. A folder already
+; there must be SYSTEM's, the Administrators' or the installing administrator's
+; (another user who made it may still hold it open for writing), and may hold nothing
+; but an earlier installation of this side: both programs run elevated and start
+; ping, tskill, openvpn and op.bat by bare names, found in their folder first, so a
+; program or DLL that somebody left there would run with their rights. Where any of
+; this fails, nothing is installed: a message, exit code 2.
+Function PrepareInstallFolder
+  Call ReadAdministrator
+  StrCpy $MadeFolder 0
+  StrCpy $R9 ""
+  StrCpy $R0 $INSTDIR
+  StrCpy $0 "${FOLDER_SECURITY}"
+  Call SecurityFromText
+  StrCpy $R1 $1
+  ${If} $R1 == 0
+    StrCpy $R9 "its rights could not be made (error in the installer)"
+  ${ElseIf} ${FileExists} "$INSTDIR\*.*"
+    Call OwnerOf
+    ${IfNot} ${TrustedSid} $0
+      StrCpy $R9 "it was made by another user ($0)"
+    ${Else}
+      System::Call 'advapi32::GetSecurityDescriptorOwner(p R1, *p .r3, *i .r4)'
+      System::Call 'advapi32::GetSecurityDescriptorDacl(p R1, *i .r4, *p .r5, *i .r4)'
+      ; OWNER_, DACL_ and PROTECTED_DACL_SECURITY_INFORMATION; what lies inside
+      ; inherits the new entries in place of the old ones.
+      System::Call 'advapi32::SetNamedSecurityInfoW(w R0, i 1, i 0x80000005, p r3, p 0, p r5, p 0) i .r2'
+      ${If} $2 != 0
+        StrCpy $R9 "its rights could not be changed (error $2)"
+      ${EndIf}
+    ${EndIf}
+  ${ElseIf} ${FileExists} $INSTDIR
+    StrCpy $R9 "it is a file"
+  ${Else}
+    ${GetParent} $INSTDIR $0
+    CreateDirectory $0
+    System::Call '*(i 24, i 0, p R1, i 0, i 0) p .r3' ; SECURITY_ATTRIBUTES
+    System::Call 'kernel32::CreateDirectoryW(w R0, p r3) i .r2'
+    System::Free $3
+    ${If} $2 == 0
+      StrCpy $R9 "it could not be made"
+    ${Else}
+      StrCpy $MadeFolder 1
+    ${EndIf}
+  ${EndIf}
+  ${If} $R1 != 0
+    System::Call 'kernel32::LocalFree(p R1)'
+  ${EndIf}
+  ${If} $R9 == ""
+    Call CheckFolderRights
+  ${EndIf}
+  ${If} $R9 == ""
+    Call ForeignFiles
+    ${If} $R9 != ""
+      StrCpy $R9 "it holds files that are not ${PRODUCT}'s:$R9$\n"
+    ${EndIf}
+  ${EndIf}
+  ${If} $R9 != ""
+    Call RemoveMadeFolder
+    MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} cannot be installed in $INSTDIR: $R9.$\n$\n\
+The program runs with administrator rights and starts other programs from its folder, \
+so only administrators may change that folder. Choose a new folder or the one of an \
+earlier installation of ${PRODUCT}. Nothing was installed." /SD IDOK
+    SetErrorLevel 2
+    Quit
+  ${EndIf}
+FunctionEnd
+
+; The install folder goes again if this installation made it and nothing went in.
+Function RemoveMadeFolder
+  ${If} $MadeFolder == 1
+    RMDir $INSTDIR
+  ${EndIf}
+FunctionEnd
+
+; Deletes what an earlier installation of this side put into the folder, and what its
+; program wrote there, before the new files go in: each is made afresh, none keeps
+; rights that somebody gave it while the folder was open to them.
+!macro DeleteEarlierFiles
+  !if "${SIDE}" == "client"
+    Delete "$INSTDIR\stop.exe"
+  !endif
+  Delete "$INSTDIR\${EXE}"
+  Delete "$INSTDIR\${SIDE}.ovpn"
+  Delete "$INSTDIR\remind.bat"
+  Delete "$INSTDIR\ca.crt"
+  Delete "$INSTDIR\${SIDE}.crt"
+  Delete "$INSTDIR\uninstall.exe"
+  Delete "$INSTDIR\op.bat"
+  Delete "$INSTDIR\unamepass"
+  Delete "$INSTDIR\hosts"
+  Delete "$INSTDIR\log"
+  Delete "$INSTDIR\openvpn.log"
+!macroend
+
+!if "${SIDE}" == "server"
+; Has the installed server.exe end a running server (/stop: as on Cancel, OpenVPN
+; ended, exit code 0 so that Task Scheduler does not start it again), since the
+; installed program speaks the one-server lock of the version that runs. Its program
+; file, and the folder it ran in, are free a moment after its process has gone: then
+; the file opens for writing.
+!macro StopRunningServer
+  ${If} ${FileExists} "$INSTDIR\${EXE}"
+    nsExec::Exec '"$INSTDIR\${EXE}" /stop'
+    Pop $0
+    ${If} $0 != 0
+      DetailPrint "The running server did not stop (${EXE} /stop: $0)"
+    ${EndIf}
     StrCpy $3 0
     ${DoWhile} ${FileExists} "$INSTDIR\${EXE}"
       ClearErrors
@@ -190,10 +494,13 @@ FunctionEnd
   ${EndIf}
 !macroend
 
-; No task, and nothing left of the data folder.
-!macro RemoveUnattendedStart
+!macro RemoveTask
   nsExec::Exec '"$SYSDIR\schtasks.exe" /Delete /TN "${TASK}" /F'
   Pop $0
+!macroend
+
+; Nothing left of the data folder.
+!macro RemoveDataFolder
   Delete "${DATA_FOLDER}\credentials.sealed"
   Delete "${DATA_FOLDER}\credentials.sealed.new"
   Delete "${DATA_FOLDER}\task.xml"
@@ -202,15 +509,23 @@ FunctionEnd
   RMDir "${DATA_FOLDER}"
 !macroend
 
+; No task, and nothing left of the data folder.
 Function RemoveUnattendedStart
-  !insertmacro RemoveUnattendedStart
+  !insertmacro RemoveTask
+  !insertmacro RemoveDataFolder
 FunctionEnd
 
-; An empty text in $R9 when name and password will do, else what is wrong.
+; An empty text in $R9 when name and password will do, else what is wrong. A
+; password file is server.exe's to read (UTF-8 or UTF-16, which NSIS cannot tell
+; apart): /seal checks the password in it.
 Function CheckNameAndPassword
   StrCpy $R9 ""
   StrLen $R7 $UnattendedName
   StrLen $R8 $UnattendedPassword
+  ${If} $R8 == 0
+  ${AndIf} $PasswordFile != ""
+    StrCpy $R8 1
+  ${EndIf}
   ${If} $R7 == 0
   ${OrIf} $R8 == 0
   ${OrIf} $R7 > ${LONGEST}
@@ -239,11 +554,13 @@ Function ReadUnattendedOptions
   ClearErrors
   ${GetOptions} $R0 "/PASSWORDFILE=" $R2
   ${IfNot} ${Errors}
-    FileOpen $R3 $R2 r
-    ${IfNot} ${Errors}
-      FileRead $R3 $UnattendedPassword
-      FileClose $R3
-      ${TrimNewLines} $UnattendedPassword $UnattendedPassword
+  ${AndIf} $R2 != ""
+    ; server.exe /seal reads it, from another working directory.
+    System::Call 'kernel32::GetFullPathNameW(w R2, i ${NSIS_MAX_STRLEN}, w .R3, p 0) i .R4'
+    ${If} $R4 != 0
+      StrCpy $PasswordFile $R3
+    ${Else}
+      StrCpy $PasswordFile $R2
     ${EndIf}
   ${EndIf}
   ${If} $Unattended == 1
@@ -309,14 +626,22 @@ Function UnattendedPageLeave
   ${EndIf}
 FunctionEnd
 
-; The task's definition, UTF-16LE with a byte-order mark as schtasks /XML wants it.
-; At boot as SYSTEM with the highest privileges, after a short delay; no time limit
-; (the default stops a task after 72 hours); restarted when it fails; not stopped on
-; battery; one at a time; in the install folder, where the server finds its
+; The task's definition, UTF-16LE with a byte-order mark as schtasks /XML wants it,
+; written into the data folder that server.exe /seal has just made safe (only
+; SYSTEM and the Administrators may write there), an earlier one deleted first.
+; At boot as SYSTEM with the highest privileges, after a short delay, and again
+; every five minutes for as long as Windows runs, which starts nothing while the
+; task's server runs (one at a time: IgnoreNew) and starts it again within minutes
+; when it has ended otherwise than through /stop or Cancel; no time limit (the
+; default stops a task after 72 hours); restarted when it fails to start; not
+; stopped on battery; in the install folder, where the server finds its
 ; configuration and writes its files; at normal priority (a task's default is below
-; normal). An install folder may hold "&", which XML writes "&amp;".
+; normal). An install folder may hold "&", which XML writes "&amp;". The trigger's
+; elements go in the order of the Task Scheduler schema's sequence (Enabled,
+; Repetition, Delay); a Repetition without Duration repeats indefinitely.
 Function WriteTaskXml
   ${WordReplace} "$INSTDIR" "&" "&amp;" "+" $R0
+  Delete "${DATA_FOLDER}\task.xml"
   FileOpen $0 "${DATA_FOLDER}\task.xml" w
   FileWriteUTF16LE /BOM $0 '<?xml version="1.0" encoding="UTF-16"?>$\r$\n'
   FileWriteUTF16LE $0 '<Task version="1.2" xmlns="http://schemas.microsoft.com/windows/2004/02/mit/task">$\r$\n'
@@ -326,6 +651,10 @@ Function WriteTaskXml
   FileWriteUTF16LE $0 '  <Triggers>$\r$\n'
   FileWriteUTF16LE $0 '    <BootTrigger>$\r$\n'
   FileWriteUTF16LE $0 '      <Enabled>true</Enabled>$\r$\n'
+  FileWriteUTF16LE $0 '      <Repetition>$\r$\n'
+  FileWriteUTF16LE $0 '        <Interval>PT5M</Interval>$\r$\n'
+  FileWriteUTF16LE $0 '        <StopAtDurationEnd>false</StopAtDurationEnd>$\r$\n'
+  FileWriteUTF16LE $0 '      </Repetition>$\r$\n'
   FileWriteUTF16LE $0 '      <Delay>PT30S</Delay>$\r$\n'
   FileWriteUTF16LE $0 '    </BootTrigger>$\r$\n'
   FileWriteUTF16LE $0 '  </Triggers>$\r$\n'
@@ -357,29 +686,84 @@ Function WriteTaskXml
   FileClose $0
 FunctionEnd
 
-; Has server.exe seal the name and password (read from a file in the installer's own
-; temporary folder, which is gone with the installer; the file goes at once), then
-; registers the task. Where either fails, the installer says so, leaves no half of
-; it, and ends with exit code 2.
-Function SetUpUnattendedStart
+; Seals the name and password with the server.exe about to be installed, run from the
+; installer's own temporary folder before anything is installed or stopped. Where
+; /seal refuses them (exit code 2: a name or password empty, too long or not in
+; UTF-8 or UTF-16; nothing written) nothing is installed: a message, exit code 2.
+; The name, and a password typed on the page, reach server.exe in a file of that
+; folder with the secret files' rights, UTF-16LE with a byte-order mark (every
+; character of the page survives), deleted at once; a password file is handed on as
+; it is, since server.exe reads UTF-8 and UTF-16 alike.
+Function SealNameAndPassword
   InitPluginsDir
-  FileOpen $0 "$PLUGINSDIR\unattended" w
-  FileWrite $0 "$UnattendedName$\r$\n$UnattendedPassword$\r$\n"
-  FileClose $0
-  nsExec::Exec '"$INSTDIR\${EXE}" /seal "$PLUGINSDIR\unattended"'
-  Pop $1
-  Delete "$PLUGINSDIR\unattended"
-  ${If} $1 == 0
+  File "/oname=$PLUGINSDIR\${EXE}" "${KIT}\${EXE}"
+  StrCpy $R0 "$PLUGINSDIR\unattended"
+  Call MakeSecretFile
+  ${If} $2 != 1
+    StrCpy $SealResult "no file for ${EXE} /seal"
+    Return
+  ${EndIf}
+  FileOpen $0 $R0 w
+  ${If} $UnattendedPassword == ""
+    FileWriteUTF16LE /BOM $0 "$UnattendedName$\r$\n"
+    FileClose $0
+    nsExec::Exec '"$PLUGINSDIR\${EXE}" /seal "$R0" "$PasswordFile"'
+  ${Else}
+    FileWriteUTF16LE /BOM $0 "$UnattendedName$\r$\n$UnattendedPassword$\r$\n"
+    FileClose $0
+    nsExec::Exec '"$PLUGINSDIR\${EXE}" /seal "$R0"'
+  ${EndIf}
+  Pop $SealResult
+  Delete $R0
+  ${If} $SealResult == 2
+    Call RemoveMadeFolder
+    MessageBox MB_OK|MB_ICONSTOP "The server cannot start with Windows with this name and password \
+(${EXE} /seal: 2). The name and the password must have 1 to ${LONGEST} characters each; a \
+password file holds the password on its first line, in UTF-8 or UTF-16 as Notepad and PowerShell \
+write it.$\n$\nNothing was installed." /SD IDOK
+    SetErrorLevel 2
+    Quit
+  ${EndIf}
+FunctionEnd
+
+; Starts the task now, as Windows starts it at boot: after an upgrade stopped it, the
+; server runs again without a restart.
+Function RunTask
+  nsExec::Exec '"$SYSDIR\schtasks.exe" /Run /TN "${TASK}"'
+  Pop $0
+  ${If} $0 == 0
+    DetailPrint "The server runs (task $\"${TASK}$\" started)"
+  ${Else}
+    DetailPrint "The server starts when Windows starts next (schtasks /Run: $0)"
+  ${EndIf}
+FunctionEnd
+
+; Registers the task for the name and password sealed, and starts it. Where the seal
+; failed, an earlier start with Windows (its sealed file is still there: /seal keeps
+; it when it fails) goes on as it was, and runs again; a first one leaves no half. The
+; installer says so and ends with exit code 2.
+Function SetUpUnattendedStart
+  ${If} $SealResult == 0
     Call WriteTaskXml
     nsExec::Exec '"$SYSDIR\schtasks.exe" /Create /TN "${TASK}" /XML "${DATA_FOLDER}\task.xml" /F'
     Pop $1
+    ${If} $1 == 0
+      DetailPrint "The server starts when Windows starts (task $\"${TASK}$\")"
+      Call RunTask
+      Return
+    ${EndIf}
     StrCpy $1 "schtasks: $1"
-  ${Else}
-    StrCpy $1 "${EXE} /seal: $1"
-  ${EndIf}
-  ${If} $1 == "schtasks: 0"
-    DetailPrint "The server starts when Windows starts (task $\"${TASK}$\")"
+  ${ElseIf} ${FileExists} "${DATA_FOLDER}\credentials.sealed"
+    nsExec::Exec '"$SYSDIR\schtasks.exe" /Change /TN "${TASK}" /ENABLE'
+    Pop $0
+    Call RunTask
+    MessageBox MB_OK|MB_ICONSTOP "The new name and password could not be sealed (${EXE} /seal: $SealResult). \
+The server still starts when Windows starts, with the name and password given before. \
+Install again as administrator to change them." /SD IDOK
+    SetErrorLevel 2
     Return
+  ${Else}
+    StrCpy $1 "${EXE} /seal: $SealResult"
   ${EndIf}
   Call RemoveUnattendedStart
   MessageBox MB_OK|MB_ICONSTOP "The server could not be set to start when Windows starts ($1). \
@@ -389,11 +773,20 @@ FunctionEnd
 !endif
 
 Section
+  Call PrepareInstallFolder
   !if "${SIDE}" == "server"
+    ${If} $Unattended == 1
+      Call SealNameAndPassword
+    ${EndIf}
     ; A running server holds its program file, and its start when Windows starts
-    ; changes now.
+    ; changes now: the task of an earlier installation starts nothing meanwhile.
+    ${If} ${FileExists} "${DATA_FOLDER}\credentials.sealed"
+      nsExec::Exec '"$SYSDIR\schtasks.exe" /Change /TN "${TASK}" /DISABLE'
+      Pop $0
+    ${EndIf}
     !insertmacro StopRunningServer
   !endif
+  !insertmacro DeleteEarlierFiles
   SetOutPath "$INSTDIR"
   File "${KIT}\${EXE}"
   !if "${SIDE}" == "client"
@@ -403,8 +796,8 @@ Section
   File "${KIT}\remind.bat"
   File "${KIT}\ca.crt"
   File "${KIT}\${SIDE}.crt"
-  File "${KIT}\${SIDE}.key"
-  File "${KIT}\tls-crypt.key"
+  !insertmacro SecretFile "${SIDE}.key"
+  !insertmacro SecretFile "tls-crypt.key"
   WriteUninstaller "$INSTDIR\uninstall.exe"
   Call AddFirewallRules
   !if "${SIDE}" == "server"
@@ -437,8 +830,10 @@ FunctionEnd
 ; the hosts file in Windows' own folder keeps the program's entry for Server.
 Section Uninstall
   !if "${SIDE}" == "server"
+    ; The task first, so that it starts no server again while the files go.
+    !insertmacro RemoveTask
     !insertmacro StopRunningServer
-    !insertmacro RemoveUnattendedStart
+    !insertmacro RemoveDataFolder
   !endif
   ; A running program keeps its file: stop here rather than leave half an installation.
   Delete "$INSTDIR\${EXE}"
