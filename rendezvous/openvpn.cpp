@@ -3,6 +3,9 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <string>
+
+#include "common/secret_file.h"
 
 // Closes the file and tells whether everything written reached it.
 static bool closeWritten(FILE* file, bool written)
@@ -13,10 +16,9 @@ static bool closeWritten(FILE* file, bool written)
 
 bool writeUserNamePassword(const char* userName, const char* password)
 {
-    FILE* file = fopen("unamepass", "w");
-    if (!file)
-        return false;
-    return closeWritten(file, fprintf(file, "%s %s\n", userName, password) > 0);
+    // Text mode's line end, as OpenVPN on Windows reads it.
+    std::string text = std::string(userName) + " " + password + "\r\n";
+    return writeSecretFile("unamepass", text.data(), static_cast<DWORD>(text.size()));
 }
 
 // Octet n of a host-order address, counted from the least significant.

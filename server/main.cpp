@@ -1,6 +1,7 @@
 // The server's entry: start-up (by its command line), then the window shell, which
 // runs the control dialog until Cancel, then the exit path.
 #include "server/startup.h"
+#include "server/unattended.h"
 #include "shell/shell.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCommand)
@@ -12,7 +13,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCom
     LoadStringA(instance, CLASS_NAME_STRING, windowClassName, WINDOW_TEXT_SIZE);
     registerMainWindowClass(instance);
     if (!createMainWindow(instance, showCommand))
-        return 0;
+        return unattended ? 1 : 0; // a failure Task Scheduler sees, for the unattended one
     exitCode = runMessageLoop(instance);
     stopServer();
     return exitCode;

@@ -6,6 +6,8 @@
 // them back.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
 #define DATA_FOLDER_NAME "punchvpn server"
@@ -15,11 +17,19 @@
 // %ProgramData%.
 std::string dataFile(const char* name);
 
-// Makes the data folder when it is missing and gives it its protection, also when it
-// was there already (made by whomever): owned by the Administrators, open to SYSTEM
-// and the Administrators only, nothing inherited from %ProgramData%, where every
-// user may read.
+// Makes the data folder when it is missing, with its protection in the same call:
+// owned by the Administrators, open to SYSTEM and the Administrators only, nothing
+// inherited from %ProgramData%, where every user may make folders and read. One
+// that is there already is kept only when SYSTEM, the Administrators or this
+// administrator own it and it is no junction or link; it is then given that
+// protection again, and the server's files in it the secret files' one. Any other
+// is moved aside ("punchvpn server (moved aside)") and made anew, which the log
+// says.
 bool protectDataFolder();
+
+// True for SYSTEM, the Administrators and the user this process runs as (an
+// administrator: both programs run elevated).
+bool ownedByAdministrators(PSID owner);
 
 // Seals the name and password (1 to 18 characters each) into the sealed file, whole
 // or not at all: when anything fails, an earlier sealed file stays as it was.
@@ -29,7 +39,12 @@ bool sealNameAndPassword(const char* name, const char* password);
 // is missing, cannot be read, is damaged or was sealed on another computer.
 bool unsealNameAndPassword(char* name, char* password);
 
-// server.exe /seal FILE: seals the name and password on the first two lines of FILE.
-// 0 sealed; 2 FILE cannot be read or holds no name and password of 1 to 18
-// characters; 3 the sealed file cannot be written.
-int sealFromFile(const char* path);
+// server.exe /seal FILE [PASSWORDFILE]: seals the name and password on the first two
+// lines of FILE, or the name on FILE's first line and the password on
+// PASSWORDFILE's. Each file in UTF-8, with or without a byte-order mark, or in
+// UTF-16LE with one (as Notepad and PowerShell write); the texts are kept in the
+// programs' code page, as the dialog's fields give them. 0 sealed; 2 a file cannot
+// be read, is in another encoding or holds no name and password of 1 to 18
+// characters of that code page (nothing is written then); 3 the sealed file cannot
+// be written.
+int sealFromFile(const char* path, const char* passwordPath = nullptr);

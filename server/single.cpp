@@ -1,16 +1,24 @@
 #include "single.h"
 
+#include <aclapi.h>
 #include <sddl.h>
 
+#include <string>
+
+#include "server/sealed.h"
 #include "server/unattended.h"
 
 static HANDLE serverMutex;
 static HANDLE stopEvent;
+static HANDLE lockNamespace;
 
-// SYSTEM and the Administrators may do anything with the mutex and the event: a
-// server started elevated in another session, and the uninstaller, open and signal
-// what the server at boot (SYSTEM) made, and the other way round.
-static const char OBJECT_SECURITY[] = "D:(A;;GA;;;SY)(A;;GA;;;BA)";
+// SYSTEM and the Administrators may do anything with the namespace, the mutex and
+// the event: a server started elevated in another session, and the installers, open
+// and signal what the server at boot (SYSTEM) made, and the other way round. The
+// Administrators own them, so that an object of these names that someone else made
+// is told apart.
+static const char OBJECT_SECURITY[] = "O:BAD:(A;;GA;;;SY)(A;;GA;;;BA)";
+static const wchar_t NAMESPACE_PREFIX[] = L"" LOCK_NAMESPACE;
 // Long enough for a server inside its longest block (punching, seven seconds).
 static const DWORD STOP_WAIT_MS = 30000;
 static const UINT_PTR STOP_TIMER = 2;
@@ -22,6 +30,54 @@ static const char RUNNING_TEXT[] =
 static const char NOT_STOPPED_TEXT[] =
     "The running punchvpn server did not stop within 30 seconds. Try again later.";
 
+// Opens the private namespace that only members of the Administrators (SYSTEM among
+// them) may make or open, making it when none is there; it stays open while the
+// program runs. False where Windows has none (Wine).
+static bool openLockNamespace(SECURITY_ATTRIBUTES* attributes)
+{
+    HANDLE boundary = CreateBoundaryDescriptorW(NAMESPACE_PREFIX, 0);
+    if (!boundary)
+        return false;
+    BYTE administrators[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof administrators;
+    if (CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size) &&
+        AddSIDToBoundaryDescriptor(&boundary, administrators)) {
+        // Another server may make it, or close it, between the two calls.
+        for (int attempt = 0; attempt < 3 && !lockNamespace; ++attempt) {
+            lockNamespace = CreatePrivateNamespaceW(attributes, boundary, NAMESPACE_PREFIX);
+            if (!lockNamespace && GetLastError() == ERROR_ALREADY_EXISTS)
+                lockNamespace = OpenPrivateNamespaceW(boundary, NAMESPACE_PREFIX);
+        }
+    }
+    DeleteBoundaryDescriptor(boundary);
+    return lockNamespace != nullptr;
+}
+
+// The object, unless another user made it first: only SYSTEM and the Administrators
+// can own one of ours, and anybody can make an object under a Global\ name.
+static HANDLE unlessSquatted(HANDLE object, const char* name)
+{
+    if (!object || GetLastError() != ERROR_ALREADY_EXISTS)
+        return object;
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    bool ours = GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                                nullptr, &descriptor) == ERROR_SUCCESS &&
+                ownedByAdministrators(owner);
+    LocalFree(descriptor);
+    if (ours)
+        return object;
+    CloseHandle(object);
+    if (unattended)
+        logLine((std::string(name) + " was made by another user, not an administrator: "
+                                     "this server does without it")
+                    .c_str());
+    return nullptr;
+}
+
+// The mutex and the event in the private namespace; where there is none, under their
+// Global\ names, each as long as no other user made it (else it stays null). False
+// when neither could be tried.
 static bool makeObjects()
 {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -29,10 +85,13 @@ static bool makeObjects()
                                                               &descriptor, nullptr))
         return false;
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
-    serverMutex = CreateMutexA(&attributes, FALSE, SERVER_MUTEX);
-    stopEvent = CreateEventA(&attributes, FALSE, FALSE, STOP_EVENT);
+    bool named = lockNamespace || openLockNamespace(&attributes);
+    const char* mutexName = named ? SERVER_MUTEX : GLOBAL_SERVER_MUTEX;
+    const char* eventName = named ? STOP_EVENT : GLOBAL_STOP_EVENT;
+    serverMutex = unlessSquatted(CreateMutexA(&attributes, FALSE, mutexName), mutexName);
+    stopEvent = unlessSquatted(CreateEventA(&attributes, FALSE, FALSE, eventName), eventName);
     LocalFree(descriptor);
-    return serverMutex && stopEvent;
+    return true;
 }
 
 // Takes the mutex within the time. An abandoned one counts: its server ended
@@ -42,15 +101,16 @@ static bool takeMutex(DWORD milliseconds)
     DWORD result = WaitForSingleObject(serverMutex, milliseconds);
     if (result != WAIT_OBJECT_0 && result != WAIT_ABANDONED)
         return false;
-    ResetEvent(stopEvent); // a request to the server before this one is not for it
+    if (stopEvent)
+        ResetEvent(stopEvent); // a request to the server before this one is not for it
     return true;
 }
 
 bool becomeTheServer()
 {
-    // Not expected for an administrator; without them the server runs as it did
-    // before there were any.
-    if (!makeObjects())
+    // Without its mutex (not expected for an administrator, or another user made
+    // one of its name) the server runs as it did before there was one.
+    if (!makeObjects() || !serverMutex)
         return true;
     if (takeMutex(0))
         return true;
@@ -60,7 +120,8 @@ bool becomeTheServer()
     }
     if (MessageBoxA(nullptr, RUNNING_TEXT, CAPTION, MB_YESNO | MB_ICONQUESTION) != IDYES)
         return false;
-    SetEvent(stopEvent);
+    if (stopEvent)
+        SetEvent(stopEvent);
     if (takeMutex(STOP_WAIT_MS))
         return true;
     MessageBoxA(nullptr, NOT_STOPPED_TEXT, CAPTION, MB_OK | MB_ICONEXCLAMATION);
@@ -71,8 +132,11 @@ int stopTheServer()
 {
     if (!makeObjects())
         return 1;
-    if (takeMutex(0))
+    // A mutex that another user made no server of ours can hold.
+    if (!serverMutex || takeMutex(0))
         return 0;
+    if (!stopEvent)
+        return 1;
     SetEvent(stopEvent);
     return takeMutex(STOP_WAIT_MS) ? 0 : 1;
 }

@@ -19,6 +19,7 @@
 
 #include <cctype>
 #include <string>
+#include <vector>
 
 static void readComputerName()
 {
@@ -52,34 +53,55 @@ void stopServer()
     endOpenVpn();
 }
 
-// The command line's first word, and the rest without the blanks and quotes around it.
-static std::string firstWord(const char* commandLine, std::string& rest)
+// The command line's words, as Windows' programs split them: at blanks, except within
+// double quotes, which are dropped. The first is given in lower case.
+static std::vector<std::string> wordsOf(const char* commandLine)
 {
+    std::vector<std::string> words;
     std::string line = commandLine ? commandLine : "";
-    size_t start = line.find_first_not_of(" \t");
-    if (start == std::string::npos)
-        return "";
-    size_t end = line.find_first_of(" \t", start);
-    std::string word = line.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    rest = end == std::string::npos ? "" : line.substr(end);
-    rest.erase(0, rest.find_first_not_of(" \t\""));
-    rest.erase(rest.find_last_not_of(" \t\"") + 1);
-    for (char& c : word)
-        c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    return word;
+    for (size_t at = line.find_first_not_of(" \t"); at != std::string::npos;
+         at = line.find_first_not_of(" \t", at)) {
+        std::string word;
+        bool quoted = false;
+        for (; at < line.size() && (quoted || (line[at] != ' ' && line[at] != '\t')); ++at) {
+            if (line[at] == '"')
+                quoted = !quoted;
+            else
+                word += line[at];
+        }
+        words.push_back(word);
+    }
+    if (!words.empty())
+        for (char& c : words[0])
+            c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return words;
+}
+
+// server.exe /seal FILE [PASSWORDFILE]; 2 without a file.
+static int seal(const std::vector<std::string>& words)
+{
+    if (words.size() < 2 || words.size() > 3)
+        return 2;
+    return sealFromFile(words[1].c_str(), words.size() == 3 ? words[2].c_str() : nullptr);
 }
 
 bool prepareServer(const char* commandLine, int& exitCode)
 {
     exitCode = 0;
-    std::string rest;
-    std::string word = firstWord(commandLine, rest);
+    std::vector<std::string> words = wordsOf(commandLine);
+    std::string word = words.empty() ? "" : words[0];
     if (word == SEAL_SWITCH || word == STOP_SWITCH) {
-        exitCode = word == SEAL_SWITCH ? sealFromFile(rest.c_str()) : stopTheServer();
+        exitCode = word == SEAL_SWITCH ? seal(words) : stopTheServer();
         return false;
     }
     unattended = word == AUTO_SWITCH;
     if (unattended && !beginUnattended(exitCode))
         return false;
-    return becomeTheServer() && startServer();
+    if (!becomeTheServer())
+        return false;
+    if (startServer())
+        return true;
+    // Task Scheduler sees that the unattended server could not start.
+    exitCode = unattended ? 1 : 0;
+    return false;
 }

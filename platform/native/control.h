@@ -50,6 +50,11 @@ bool objectExists(const std::string& name);
 // The SDDL text of the security descriptor an object was made with; empty for the
 // default one.
 std::string objectSecurity(const std::string& name);
+// Another user makes the mutex or event first, with that security descriptor (its
+// "O:" names the owner), and leaves it as it is: nobody holds or sets it.
+void makeObjectElsewhere(const std::string& name, bool mutex, const std::string& security);
+// Private namespaces are missing, as under Wine: CreateBoundaryDescriptorW fails.
+void withoutPrivateNamespaces();
 
 // The user this process runs as, for data protection: data sealed for a user opens
 // only for that user (machine scope: for every user). "Administrator" at first.
@@ -63,6 +68,12 @@ struct FileSecurity {
     unsigned long what = 0;
 };
 FileSecurity fileSecurity(const std::string& dosPath);
+// The owner of a file or folder, as another user who made it would leave it (an SID
+// text such as "S-1-5-21-1-2-3-1001"); until something sets its owner. Without one,
+// a file is owned as its descriptor says, else by the Administrators.
+void setFileOwner(const std::string& dosPath, const std::string& owner);
+// The owner an SDDL text names ("BA" in "O:BAD:..."), empty when it names none.
+std::string ownerIn(const std::string& descriptor);
 
 // The mode SetErrorMode set last.
 unsigned errorMode();

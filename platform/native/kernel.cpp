@@ -2,10 +2,12 @@
 // machine's other processes are played by a test (control.h): they hold a mutex,
 // end without letting it go, set an event or take it.
 #include <windows.h>
+#include <aclapi.h>
 
 #include "control.h"
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 
 namespace {
@@ -23,6 +25,8 @@ struct NamedObject {
 
 struct Kernel {
     std::map<std::string, NamedObject> objects;
+    bool privateNamespaces = true;
+    bool namespaceMade = false;
     DWORD lastError = 0;
     UINT errorMode = 0;
 };
@@ -148,7 +152,50 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds)
     }
 }
 
+DWORD GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID* owner, PSID*, PACL*, PACL*,
+                      PSECURITY_DESCRIPTOR* descriptor)
+{
+    NamedObject* object = static_cast<NamedObject*>(handle);
+    if (!object)
+        return ERROR_INVALID_HANDLE;
+    std::string text = platform::ownerIn(object->security);
+    char* copy = strdup(text.empty() ? "BA" : text.c_str());
+    *owner = copy;
+    *descriptor = copy;
+    return ERROR_SUCCESS;
+}
+
+static const HANDLE BOUNDARY = reinterpret_cast<HANDLE>(0xB0);
+static const HANDLE NAMESPACE = reinterpret_cast<HANDLE>(0xB1);
+
+HANDLE CreateBoundaryDescriptorW(LPCWSTR, ULONG) { return kernel().privateNamespaces ? BOUNDARY : nullptr; }
+BOOL AddSIDToBoundaryDescriptor(HANDLE* boundary, PSID) { return *boundary == BOUNDARY; }
+void DeleteBoundaryDescriptor(HANDLE) {}
+
+HANDLE CreatePrivateNamespaceW(SECURITY_ATTRIBUTES*, void* boundary, LPCWSTR)
+{
+    if (boundary != BOUNDARY || kernel().namespaceMade) {
+        SetLastError(boundary != BOUNDARY ? ERROR_INVALID_HANDLE : ERROR_ALREADY_EXISTS);
+        return nullptr;
+    }
+    kernel().namespaceMade = true;
+    return NAMESPACE;
+}
+
+HANDLE OpenPrivateNamespaceW(void* boundary, LPCWSTR)
+{
+    return boundary == BOUNDARY && kernel().namespaceMade ? NAMESPACE : nullptr;
+}
+
 namespace platform {
+
+void makeObjectElsewhere(const std::string& name, bool mutex, const std::string& security)
+{
+    NamedObject& object = objectNamed(name, mutex);
+    object.security = security;
+}
+
+void withoutPrivateNamespaces() { kernel().privateNamespaces = false; }
 
 void holdMutexElsewhere(const std::string& name) { objectNamed(name, true).holder = ELSEWHERE; }
 

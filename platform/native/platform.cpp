@@ -1,6 +1,7 @@
 // The stand-in operating system of the native build.
 #include <winsock2.h>
 #include <mswsock.h>
+#include <aclapi.h>
 
 #include "control.h"
 
@@ -11,6 +12,7 @@
 #include <map>
 #include <set>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace platform {
 void resetClock();    // clock.cpp
@@ -43,6 +45,8 @@ struct Records {
     std::map<std::string, std::map<std::string, std::pair<DWORD, std::string>>> registry;
     std::set<SOCKET> exclusiveSockets;
     std::map<std::string, platform::FileSecurity> fileSecurity; // by native path
+    std::map<std::string, std::string> fileOwners;              // by native path, as a test set them
+    std::map<HANDLE, std::pair<int, size_t>> openFiles; // CreateFileA's handles: descriptor, room left
     platform::MessageBoxScript messageBoxScript;
     std::vector<platform::MessageBox> messageBoxes;
 };
@@ -410,15 +414,118 @@ static BOOL failed()
     return FALSE;
 }
 
+// What a new file or folder was made with; it is owned by this process's side.
+static void madeWith(const std::string& native, SECURITY_ATTRIBUTES* attributes)
+{
+    records().fileOwners.erase(native);
+    records().fileSecurity.erase(native);
+    if (attributes && attributes->lpSecurityDescriptor)
+        records().fileSecurity[native] = {static_cast<const char*>(attributes->lpSecurityDescriptor),
+                                          OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION};
+}
+
 BOOL CreateDirectoryA(LPCSTR path, SECURITY_ATTRIBUTES* attributes)
 {
     std::string native = platform::nativePath(path);
     if (::mkdir(native.c_str(), 0755) != 0)
         return failed();
-    if (attributes && attributes->lpSecurityDescriptor)
-        records().fileSecurity[native] = {static_cast<const char*>(attributes->lpSecurityDescriptor),
-                                          OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION};
+    madeWith(native, attributes);
     return TRUE;
+}
+
+DWORD GetFileAttributesA(LPCSTR path)
+{
+    struct stat info;
+    if (::lstat(platform::nativePath(path).c_str(), &info) != 0) {
+        failed();
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    if (S_ISLNK(info.st_mode))
+        return FILE_ATTRIBUTE_REPARSE_POINT | (::stat(platform::nativePath(path).c_str(), &info) == 0 &&
+                                                       S_ISDIR(info.st_mode)
+                                                   ? FILE_ATTRIBUTE_DIRECTORY
+                                                   : 0);
+    return S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+}
+
+HANDLE CreateFileA(LPCSTR path, DWORD, DWORD, SECURITY_ATTRIBUTES* attributes, DWORD disposition, DWORD,
+                   HANDLE)
+{
+    auto failing = records().failingOpens.find(path);
+    if (failing != records().failingOpens.end() && failing->second == 'w') {
+        records().failingOpens.erase(failing);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::string native = platform::nativePath(path);
+    int flags = O_WRONLY | O_CREAT | (disposition == CREATE_NEW ? O_EXCL : O_TRUNC);
+    int descriptor = ::open(native.c_str(), flags, 0644);
+    if (descriptor < 0) {
+        SetLastError(errno == EEXIST ? ERROR_FILE_EXISTS : errno == ENOENT ? ERROR_PATH_NOT_FOUND
+                                                                            : ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    madeWith(native, attributes);
+    size_t room = SIZE_MAX;
+    auto full = records().failingWrites.find(path);
+    if (full != records().failingWrites.end()) {
+        room = full->second;
+        records().failingWrites.erase(full);
+    }
+    static intptr_t nextHandle = 0x1000;
+    HANDLE handle = reinterpret_cast<HANDLE>(nextHandle++);
+    records().openFiles[handle] = {descriptor, room};
+    return handle;
+}
+
+BOOL WriteFile(HANDLE file, const void* data, DWORD size, DWORD* written, void*)
+{
+    auto open = records().openFiles.find(file);
+    if (open == records().openFiles.end()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    size_t& room = open->second.second;
+    ssize_t count = ::write(open->second.first, data, std::min<size_t>(size, room));
+    *written = count < 0 ? 0 : static_cast<DWORD>(count);
+    if (count > 0 && room != SIZE_MAX)
+        room -= count;
+    if (count == static_cast<ssize_t>(size))
+        return TRUE;
+    errno = ENOSPC;
+    return failed();
+}
+
+BOOL FlushFileBuffers(HANDLE file) { return records().openFiles.count(file) ? TRUE : FALSE; }
+
+// Closes a file of CreateFileA; the stand-in's mutexes and events live on.
+BOOL CloseHandle(HANDLE handle)
+{
+    auto open = records().openFiles.find(handle);
+    if (open != records().openFiles.end()) {
+        ::close(open->second.first);
+        records().openFiles.erase(open);
+    }
+    return TRUE;
+}
+
+DWORD GetNamedSecurityInfoA(LPCSTR path, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID* owner, PSID*, PACL*,
+                            PACL*, PSECURITY_DESCRIPTOR* descriptor)
+{
+    std::string native = platform::nativePath(path);
+    struct stat info;
+    if (::lstat(native.c_str(), &info) != 0)
+        return ERROR_FILE_NOT_FOUND;
+    auto set = records().fileOwners.find(native);
+    auto security = records().fileSecurity.find(native);
+    std::string text = set != records().fileOwners.end() ? set->second
+                       : security != records().fileSecurity.end()
+                           ? platform::ownerIn(security->second.descriptor)
+                           : "";
+    char* copy = strdup(text.empty() ? "BA" : text.c_str());
+    *owner = copy;
+    *descriptor = copy;
+    return ERROR_SUCCESS;
 }
 
 BOOL SetFileSecurityA(LPCSTR path, SECURITY_INFORMATION what, PSECURITY_DESCRIPTOR descriptor)
@@ -428,6 +535,8 @@ BOOL SetFileSecurityA(LPCSTR path, SECURITY_INFORMATION what, PSECURITY_DESCRIPT
     if (::stat(native.c_str(), &info) != 0)
         return failed();
     records().fileSecurity[native] = {static_cast<const char*>(descriptor), what};
+    if (what & OWNER_SECURITY_INFORMATION)
+        records().fileOwners.erase(native);
     return TRUE;
 }
 
@@ -439,7 +548,22 @@ BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags)
         SetLastError(ERROR_ALREADY_EXISTS);
         return FALSE;
     }
-    return ::rename(source.c_str(), target.c_str()) == 0 ? TRUE : failed();
+    if (::rename(source.c_str(), target.c_str()) != 0)
+        return failed();
+    // A moved file keeps its owner and protection; nothing is left at the source.
+    records().fileOwners.erase(target);
+    records().fileSecurity.erase(target);
+    auto owner = records().fileOwners.find(source);
+    if (owner != records().fileOwners.end()) {
+        records().fileOwners[target] = owner->second;
+        records().fileOwners.erase(owner);
+    }
+    auto security = records().fileSecurity.find(source);
+    if (security != records().fileSecurity.end()) {
+        records().fileSecurity[target] = security->second;
+        records().fileSecurity.erase(security);
+    }
+    return TRUE;
 }
 
 BOOL DeleteFileA(LPCSTR path)
@@ -526,6 +650,21 @@ FileSecurity fileSecurity(const std::string& dosPath)
 std::vector<std::string> debugOutput() { return records().debugOutput; }
 int winsockCleanups() { return records().cleanups; }
 void setDosRoot(const std::string& root) { records().dosRoot = root; }
+
+void setFileOwner(const std::string& dosPath, const std::string& owner)
+{
+    records().fileOwners[nativePath(dosPath)] = owner;
+}
+
+std::string ownerIn(const std::string& descriptor)
+{
+    if (descriptor.compare(0, 2, "O:") != 0)
+        return "";
+    size_t end = 2;
+    while (end < descriptor.size() && !(descriptor.compare(end, 2, "D:") == 0 || descriptor.compare(end, 2, "G:") == 0))
+        ++end;
+    return descriptor.substr(2, end - 2);
+}
 void failNextOpen(const std::string& path, char mode) { records().failingOpens[path] = mode; }
 
 void failNextRead(const std::string& path) { records().failingReads.insert(path); }

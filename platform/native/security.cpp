@@ -117,6 +117,113 @@ HLOCAL LocalFree(HLOCAL memory)
     return nullptr;
 }
 
+static const char* wellKnown(WELL_KNOWN_SID_TYPE type)
+{
+    return type == WinLocalSystemSid ? "SY" : type == WinBuiltinAdministratorsSid ? "BA" : type == WinWorldSid ? "WD" : "";
+}
+
+BOOL CreateWellKnownSid(WELL_KNOWN_SID_TYPE type, PSID, PSID sid, DWORD* size)
+{
+    std::string text = wellKnown(type);
+    if (text.empty() || *size < text.size() + 1) {
+        SetLastError(ERROR_INVALID_DATA);
+        return FALSE;
+    }
+    memcpy(sid, text.c_str(), text.size() + 1);
+    return TRUE;
+}
+
+BOOL IsWellKnownSid(PSID sid, WELL_KNOWN_SID_TYPE type)
+{
+    return sid && strcmp(static_cast<const char*>(sid), wellKnown(type)) == 0;
+}
+
+BOOL EqualSid(PSID first, PSID second)
+{
+    return first && second && strcmp(static_cast<const char*>(first), static_cast<const char*>(second)) == 0;
+}
+
+// UTF-8 to UTF-16 code units; 0 on a malformed sequence (overlong, surrogate,
+// beyond U+10FFFF, cut short) or when the room does not suffice.
+int MultiByteToWideChar(UINT codePage, DWORD, LPCSTR text, int size, LPWSTR wide, int wideSize)
+{
+    if (codePage != CP_UTF8 || size <= 0) {
+        SetLastError(ERROR_INVALID_DATA);
+        return 0;
+    }
+    const unsigned char* at = reinterpret_cast<const unsigned char*>(text);
+    const unsigned char* end = at + size;
+    int count = 0;
+    while (at < end) {
+        unsigned c = *at++;
+        int more = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : -1;
+        if (more < 0 || end - at < more)
+            return invalid(), 0;
+        c &= more == 0 ? 0x7F : 0x3F >> more;
+        for (int i = 0; i < more; ++i, ++at) {
+            if ((*at & 0xC0) != 0x80)
+                return invalid(), 0;
+            c = c << 6 | (*at & 0x3F);
+        }
+        static const unsigned least[] = {0, 0x80, 0x800, 0x10000};
+        if (c < least[more] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))
+            return invalid(), 0;
+        int units = c >= 0x10000 ? 2 : 1;
+        if (count + units > wideSize)
+            return invalid(), 0;
+        if (units == 2) {
+            wide[count++] = static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
+            wide[count++] = static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+        } else {
+            wide[count++] = static_cast<wchar_t>(c);
+        }
+    }
+    return count;
+}
+
+int WideCharToMultiByte(UINT codePage, DWORD, const wchar_t* wide, int wideSize, LPSTR text, int size, LPCSTR,
+                        BOOL* usedDefaultChar)
+{
+    if (codePage != CP_ACP || wideSize <= 0 || wideSize > size)
+        return invalid(), 0;
+    BOOL lost = FALSE;
+    for (int i = 0; i < wideSize; ++i) {
+        unsigned c = static_cast<unsigned>(wide[i]) & 0xFFFF;
+        lost = lost || c > 0xFF;
+        text[i] = static_cast<char>(c > 0xFF ? '?' : c);
+    }
+    if (usedDefaultChar)
+        *usedDefaultChar = lost;
+    return wideSize;
+}
+
+static const HANDLE PROCESS_TOKEN = reinterpret_cast<HANDLE>(0x70);
+
+HANDLE GetCurrentProcess() { return reinterpret_cast<HANDLE>(-1); }
+
+BOOL OpenProcessToken(HANDLE, DWORD, HANDLE* token)
+{
+    *token = PROCESS_TOKEN;
+    return TRUE;
+}
+
+// The process's user: its SID is the name runAs gave, in this stand-in.
+BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS what, void* information, DWORD size,
+                         DWORD* needed)
+{
+    const std::string& user = currentUser();
+    *needed = static_cast<DWORD>(sizeof(TOKEN_USER) + user.size() + 1);
+    if (token != PROCESS_TOKEN || what != TokenUser || size < *needed) {
+        SetLastError(ERROR_INVALID_DATA);
+        return FALSE;
+    }
+    TOKEN_USER* tokenUser = static_cast<TOKEN_USER*>(information);
+    char* sid = reinterpret_cast<char*>(tokenUser + 1);
+    memcpy(sid, user.c_str(), user.size() + 1);
+    tokenUser->User = {sid, 0};
+    return TRUE;
+}
+
 namespace platform {
 
 void runAs(const std::string& user) { currentUser() = user; }

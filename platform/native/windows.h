@@ -136,6 +136,32 @@ BOOL SetEvent(HANDLE event);
 BOOL ResetEvent(HANDLE event);
 DWORD WaitForSingleObject(HANDLE object, DWORD milliseconds);
 HLOCAL LocalFree(HLOCAL memory);
+BOOL CloseHandle(HANDLE handle);
+
+// Security identifiers are SDDL texts in this stand-in ("SY", "BA", "WD" or a
+// user's "S-1-5-21-..."); a process's user is the one control.h's runAs names.
+typedef void* PSID;
+typedef enum { WinWorldSid = 1, WinLocalSystemSid = 22, WinBuiltinAdministratorsSid = 26 } WELL_KNOWN_SID_TYPE;
+#define SECURITY_MAX_SID_SIZE 68
+BOOL CreateWellKnownSid(WELL_KNOWN_SID_TYPE type, PSID domain, PSID sid, DWORD* size);
+BOOL IsWellKnownSid(PSID sid, WELL_KNOWN_SID_TYPE type);
+BOOL EqualSid(PSID first, PSID second);
+typedef struct { PSID Sid; DWORD Attributes; } SID_AND_ATTRIBUTES;
+typedef struct { SID_AND_ATTRIBUTES User; } TOKEN_USER;
+typedef enum { TokenUser = 1 } TOKEN_INFORMATION_CLASS;
+#define TOKEN_QUERY 0x0008
+HANDLE GetCurrentProcess();
+BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token);
+BOOL GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS what, void* information, DWORD size,
+                         DWORD* needed);
+
+// Private namespaces, bound to the SIDs added to their boundary; a test may take
+// them away, as Wine lacks them (control.h).
+HANDLE CreateBoundaryDescriptorW(LPCWSTR name, ULONG flags);
+BOOL AddSIDToBoundaryDescriptor(HANDLE* boundary, PSID sid);
+void DeleteBoundaryDescriptor(HANDLE boundary);
+HANDLE CreatePrivateNamespaceW(SECURITY_ATTRIBUTES* attributes, void* boundary, LPCWSTR prefix);
+HANDLE OpenPrivateNamespaceW(void* boundary, LPCWSTR prefix);
 
 // Files and folders by their DOS paths (mapped as fopen maps them). A folder's
 // security descriptor is kept for a test to read (control.h).
@@ -148,6 +174,29 @@ BOOL CreateDirectoryA(LPCSTR path, SECURITY_ATTRIBUTES* attributes);
 BOOL SetFileSecurityA(LPCSTR path, SECURITY_INFORMATION what, PSECURITY_DESCRIPTOR descriptor);
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
 BOOL DeleteFileA(LPCSTR path);
+// Text conversions: UTF-8, and the programs' code page, which in this stand-in is
+// Latin-1 (the first 256 code points; any other is lost).
+#define CP_ACP 0
+#define CP_UTF8 65001
+#define MB_ERR_INVALID_CHARS 0x08
+#define WC_NO_BEST_FIT_CHARS 0x400
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int size, LPWSTR wide, int wideSize);
+int WideCharToMultiByte(UINT codePage, DWORD flags, const wchar_t* wide, int wideSize, LPSTR text, int size,
+                        LPCSTR defaultChar, BOOL* usedDefaultChar);
+
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+#define FILE_ATTRIBUTE_DIRECTORY 0x10
+#define FILE_ATTRIBUTE_NORMAL 0x80
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x400
+DWORD GetFileAttributesA(LPCSTR path);
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+#define GENERIC_WRITE 0x40000000
+#define CREATE_NEW 1
+#define ERROR_FILE_EXISTS 80L
+HANDLE CreateFileA(LPCSTR path, DWORD access, DWORD share, SECURITY_ATTRIBUTES* attributes,
+                   DWORD disposition, DWORD flags, HANDLE model);
+BOOL WriteFile(HANDLE file, const void* data, DWORD size, DWORD* written, void* overlapped);
+BOOL FlushFileBuffers(HANDLE file);
 
 #define SEM_FAILCRITICALERRORS 0x0001
 #define SEM_NOGPFAULTERRORBOX 0x0002

@@ -118,7 +118,7 @@ TEST_F(ClientDialog, FailedConnectShowsServerNotReadyAndStaysIdle)
     platform::press(CONNECT_BUTTON); // no central server answers
     EXPECT_EQ(platform::itemHistory(STATUS_LINE),
               (std::vector<std::string>{"IDLE", "CONNECTING", "SERVER NOT READY"}));
-    EXPECT_EQ(fileContent("unamepass"), "office secret\n");
+    EXPECT_EQ(fileContent("unamepass"), "office secret\r\n");
     EXPECT_EQ(active, 0);
     EXPECT_EQ(platform::timerPeriod(), 0u);
 }
@@ -140,7 +140,7 @@ TEST_F(ClientDialog, LongFieldsAreCutTo18Characters)
     platform::typeText(PASSWORD_FIELD, "ABCDEFGHIJKLMNOPQRSTUVWXY");
     ScriptedCentral central(CENTRAL, {});
     platform::press(CONNECT_BUTTON);
-    EXPECT_EQ(fileContent("unamepass"), "abcdefghijklmnopqr ABCDEFGHIJKLMNOPQR\n");
+    EXPECT_EQ(fileContent("unamepass"), "abcdefghijklmnopqr ABCDEFGHIJKLMNOPQR\r\n");
     ASSERT_EQ(central.request().size(), 36u);
     EXPECT_STREQ(reinterpret_cast<const char*>(&central.request()[14]), "abcdefghijklmnopqr");
 }
@@ -154,7 +154,7 @@ TEST_F(ClientDialog, ConnectWhileWorkingAndDisconnectWhileIdleChangeNothing)
     started();
     platform::typeText(NAME_FIELD, "other");
     platform::press(CONNECT_BUTTON);
-    EXPECT_EQ(fileContent("unamepass"), "office secret\n");
+    EXPECT_EQ(fileContent("unamepass"), "office secret\r\n");
     EXPECT_EQ(platform::itemText(STATUS_LINE), "START OPENVPN");
     EXPECT_EQ(platform::systemCommands().size(), 1u); // one discovery only
 }

@@ -145,9 +145,9 @@ TEST_F(ServerDialog, RegisteredServerWaitsAndConnectWhileWaitingChangesNothing)
     EXPECT_EQ(platform::itemHistory(STATUS_LINE),
               (std::vector<std::string>{"IDLE", "REPORT TO CENTRAL", "WAIT FOR REQUEST"}));
     EXPECT_EQ(platform::timerPeriod(), 1000u);
-    EXPECT_EQ(fileContent("unamepass"), "office secret\n");
+    EXPECT_EQ(fileContent("unamepass"), "office secret\r\n");
     connectAs("other", "words");
-    EXPECT_EQ(fileContent("unamepass"), "office secret\n");
+    EXPECT_EQ(fileContent("unamepass"), "office secret\r\n");
     EXPECT_EQ(central->registrations(), 1);
 }
 

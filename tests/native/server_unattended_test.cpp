@@ -5,6 +5,7 @@
 
 #include <winsock2.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -13,6 +14,7 @@
 #include "common/values.h"
 #include "control.h"
 #include "rendezvous/discovery.h"
+#include "rendezvous/openvpn.h"
 #include "server/control.h"
 #include "server/register.h"
 #include "server/sealed.h"
@@ -32,6 +34,18 @@ const std::string FOLDER = "C:\\ProgramData\\punchvpn server";
 const std::string SEALED = FOLDER + "\\credentials.sealed";
 const std::string LOG = FOLDER + "\\unattended.log";
 const char* CENTRAL = "1.2.3.4";
+// A user of the computer who is no administrator, and what their objects look like.
+const char* OTHER_USER = "S-1-5-21-1-2-3-1001";
+const std::string OTHER_USERS_OBJECT = std::string("O:") + OTHER_USER + "D:(A;;GA;;;WD)";
+
+// The bytes of a text in UTF-16LE with its byte-order mark, as PowerShell writes it.
+std::string utf16(const std::u16string& text)
+{
+    std::string bytes = "\xFF\xFE";
+    for (char16_t c : text)
+        bytes += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+    return bytes;
+}
 
 std::string content(const std::string& dosPath)
 {
@@ -125,10 +139,9 @@ TEST_F(Unattended, SealedByTheInstallingAdministratorOpensForSystemAndShowsNeith
     EXPECT_EQ(folder.descriptor.rfind("O:BA", 0), 0u) << folder.descriptor;
     EXPECT_NE(folder.descriptor.find("D:P("), std::string::npos) << "inherits from ProgramData";
     EXPECT_EQ(trustees(folder.descriptor, "FA"), (std::set<std::string>{"SY", "BA"}));
-    EXPECT_TRUE(folder.what & PROTECTED_DACL_SECURITY_INFORMATION);
 }
 
-TEST_F(Unattended, AFolderMadeBeforeByAnyoneGetsTheProtectionToo)
+TEST_F(Unattended, AFolderAnAdministratorMadeBeforeGetsTheProtectionToo)
 {
     fs::create_directories(platform::nativePath(FOLDER));
     ASSERT_TRUE(sealNameAndPassword("office", "secret"));
@@ -189,6 +202,103 @@ TEST_F(Unattended, SealCommandTakesNameAndPasswordFromTheFirstTwoLinesOfAFile)
     EXPECT_EQ(prepare("/seal C:\\setup\\unattended", false), 3);
 }
 
+// --- what the computer's other users can reach ---
+
+TEST_F(Unattended, SecretFilesAreMadeAfreshForAdministratorsOnlyNotWrittenIntoWhereAnotherUserPutThem)
+{
+    // Another user made both beforehand, open to everyone, to read what goes in.
+    std::ofstream("unamepass") << "prepared\n";
+    platform::setFileOwner("unamepass", OTHER_USER);
+    put(SEALED + ".new", "prepared");
+    ASSERT_TRUE(protectDataFolder());
+    platform::setFileOwner(SEALED + ".new", OTHER_USER);
+    ASSERT_TRUE(writeUserNamePassword("office", "secret"));
+    ASSERT_TRUE(sealNameAndPassword("office", "secret"));
+    EXPECT_EQ(content("unamepass"), "office secret\r\n");
+    for (const std::string& path : {std::string("unamepass"), SEALED}) {
+        platform::FileSecurity file = platform::fileSecurity(path);
+        EXPECT_EQ(file.descriptor.rfind("D:P(", 0), 0u) << path << " inherits: " << file.descriptor;
+        EXPECT_EQ(trustees(file.descriptor, "FA"), (std::set<std::string>{"SY", "BA"})) << path;
+    }
+}
+
+TEST_F(Unattended, ADataFolderAnotherUserMadeOrALinkElsewhereIsMovedAsideAndMadeAnew)
+{
+    put(SEALED + ".new", "prepared by another user");
+    platform::setFileOwner(FOLDER, OTHER_USER);
+    ASSERT_TRUE(sealNameAndPassword("office", "secret"));
+    EXPECT_EQ(content(FOLDER + " (moved aside)\\credentials.sealed.new"), "prepared by another user");
+    EXPECT_FALSE(fs::exists(platform::nativePath(SEALED + ".new")));
+    EXPECT_EQ(platform::fileSecurity(FOLDER).descriptor.rfind("O:BAD:P(", 0), 0u);
+    EXPECT_EQ(logged().back(), "the data folder was there already, made by another user or as a link elsewhere: "
+                               "moved aside to " + FOLDER + " (moved aside) and made anew");
+
+    // A junction to a folder the other user can read: nothing is written through it.
+    fs::remove_all(platform::nativePath(FOLDER));
+    std::string elsewhere = platform::nativePath("C:\\Users\\Public\\open");
+    fs::create_directories(elsewhere);
+    fs::create_directory_symlink(elsewhere, platform::nativePath(FOLDER));
+    ASSERT_TRUE(sealNameAndPassword("office", "secret"));
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+    EXPECT_FALSE(fs::is_symlink(platform::nativePath(FOLDER)));
+    EXPECT_TRUE(fs::is_symlink(platform::nativePath(FOLDER + " (moved aside 2)")));
+    char name[20], password[20];
+    EXPECT_TRUE(unsealNameAndPassword(name, password));
+}
+
+TEST_F(Unattended, InTheServersOwnFolderEachOfItsFilesIsClosedAgain)
+{
+    // What an earlier version left: the folder protected, files in it as they were made.
+    put(LOG, "2026-01-01 00:00:00 started unattended (server.exe /auto)\n");
+    put(FOLDER + "\\task.xml", "<Task/>");
+    put(FOLDER + "\\notes.txt", "not the server's");
+    ASSERT_TRUE(protectDataFolder());
+    for (const std::string& path : {LOG, FOLDER + "\\task.xml"}) {
+        platform::FileSecurity file = platform::fileSecurity(path);
+        EXPECT_EQ(trustees(file.descriptor, "FA"), (std::set<std::string>{"SY", "BA"})) << path;
+        EXPECT_TRUE(file.what & OWNER_SECURITY_INFORMATION) << path;
+    }
+    EXPECT_EQ(logged().size(), 1u); // kept, and no word of a move
+    EXPECT_TRUE(platform::fileSecurity(FOLDER + "\\notes.txt").descriptor.empty());
+}
+
+TEST_F(Unattended, SealCommandReadsTheEncodingsNotepadAndPowerShellWriteAndRefusesOthers)
+{
+    const std::string refused[] = {
+        "B\xFC" "cher\nsecret\n",                     // Latin-1 bytes: no UTF-8
+        utf16(u"B\u00FCcher\r\nsecret\r\n") + "x",    // cut in a character
+        utf16(u"\u6771\u4EAC\r\nsecret\r\n"),          // not in the code page
+        "\xFE\xFF" "\0B\0\n\0s\0\n",                  // UTF-16 big-endian
+        utf16(u"office\r\nsecret-of-19-chars!\r\n"),
+    };
+    for (const std::string& bytes : refused) {
+        put("C:\\setup\\unattended", bytes);
+        EXPECT_EQ(prepare("/seal C:\\setup\\unattended", false), 2) << bytes;
+    }
+    EXPECT_FALSE(fs::exists(platform::nativePath(FOLDER))) << "made for a refused file";
+
+    const std::pair<std::string, std::string> accepted[] = {
+        {"B\xC3\xBC" "cher\nStra\xC3\x9F" "e\n", ""},                   // UTF-8
+        {"\xEF\xBB\xBF" "B\xC3\xBC" "cher\r\nStra\xC3\x9F" "e\r\n", ""}, // with its mark
+        {utf16(u"B\u00FCcher\r\nStra\u00DFe\r\n"), ""},                  // UTF-16LE
+        {utf16(u"B\u00FCcher\r\n"), "Stra\xC3\x9F" "e"},                 // and a password file
+        {"B\xC3\xBC" "cher", utf16(u"Stra\u00DFe\r\n")},
+    };
+    for (const auto& [file, passwordFile] : accepted) {
+        put("C:\\setup\\unattended", file);
+        put("C:\\setup\\pass word.txt", passwordFile);
+        std::string command = "/seal \"C:\\setup\\unattended\"";
+        if (!passwordFile.empty())
+            command += " \"C:\\setup\\pass word.txt\"";
+        EXPECT_EQ(prepare(command.c_str(), false), 0) << file;
+        char name[20] = "", password[20] = "";
+        ASSERT_TRUE(unsealNameAndPassword(name, password));
+        EXPECT_STREQ(name, "B\xFC" "cher") << file; // the code page's bytes, as the dialog has them
+        EXPECT_STREQ(password, "Stra\xDF" "e") << file;
+        fs::remove(platform::nativePath(SEALED));
+    }
+}
+
 // --- server.exe /auto ---
 
 TEST_F(Unattended, AutoFillsTheSealedNameAndPasswordConnectsAndLogsEachStatus)
@@ -227,10 +337,10 @@ TEST_F(Unattended, AutoWithoutAReadableSealedFileLogsOneLineAndEndsWithTwo)
     EXPECT_FALSE(platform::objectExists(SERVER_MUTEX));
 }
 
-TEST_F(Unattended, AutoWithoutOpenVpnLogsInsteadOfTheReminder)
+TEST_F(Unattended, AutoWithoutOpenVpnLogsInsteadOfTheReminderAndEndsWithOne)
 {
     ASSERT_TRUE(sealNameAndPassword("office", "secret"));
-    EXPECT_EQ(prepare("/auto", false), 0);
+    EXPECT_EQ(prepare("/auto", false), 1);
     EXPECT_TRUE(platform::startedCommands().empty());
     EXPECT_NE(logged().back().find("OpenVPN is not installed"), std::string::npos);
 }
@@ -289,8 +399,11 @@ TEST_F(OneServer, TheFirstServerHoldsTheMutexThatAdministratorsOfEverySessionCan
     installOpenVpn();
     EXPECT_EQ(prepare("", true), 0);
     EXPECT_TRUE(platform::mutexHeldHere(SERVER_MUTEX));
-    for (const char* name : {SERVER_MUTEX, STOP_EVENT})
+    for (const char* name : {SERVER_MUTEX, STOP_EVENT}) {
         EXPECT_EQ(trustees(platform::objectSecurity(name), "GA"), (std::set<std::string>{"SY", "BA"}));
+        EXPECT_EQ(platform::objectSecurity(name).rfind("O:BA", 0), 0u);
+    }
+    EXPECT_FALSE(platform::objectExists(GLOBAL_SERVER_MUTEX)); // in the private namespace only
     EXPECT_TRUE(platform::messageBoxes().empty());
 }
 
@@ -381,6 +494,39 @@ TEST_F(OneServer, TheStopEventEndsTheDialogAsCancelDoes)
     EXPECT_EQ(platform::quitCode(), 0);
     EXPECT_EQ(logged().back(), "asked to stop; ends as on Cancel");
     EXPECT_FALSE(platform::takeEventElsewhere(STOP_EVENT)); // taken by the server
+}
+
+TEST_F(OneServer, WithoutPrivateNamespacesAnotherUsersObjectsNeitherHoldBackNorStopTheServer)
+{
+    installOpenVpn();
+    ASSERT_TRUE(sealNameAndPassword("office", "secret"));
+    platform::withoutPrivateNamespaces(); // as under Wine
+    platform::makeObjectElsewhere(GLOBAL_SERVER_MUTEX, true, OTHER_USERS_OBJECT);
+    platform::holdMutexElsewhere(GLOBAL_SERVER_MUTEX);
+    platform::makeObjectElsewhere(GLOBAL_STOP_EVENT, false, OTHER_USERS_OBJECT);
+    EXPECT_EQ(prepare("/auto", true), 0);
+    platform::openDialog(controlDialogProc);
+    platform::setEventElsewhere(GLOBAL_STOP_EVENT);
+    platform::advanceClock(2000);
+    platform::fireTimer(2);
+    EXPECT_FALSE(platform::dialogEnded());
+    EXPECT_TRUE(platform::messageBoxes().empty());
+    std::vector<std::string> lines = logged();
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        std::string(GLOBAL_SERVER_MUTEX) +
+                            " was made by another user, not an administrator: this server does without it"),
+              lines.end());
+    EXPECT_EQ(prepare("/stop", false), 0); // no server of ours can hold that mutex
+}
+
+TEST_F(OneServer, WithoutPrivateNamespacesTheGlobalNamesStillKeepOneServer)
+{
+    installOpenVpn();
+    platform::withoutPrivateNamespaces();
+    EXPECT_EQ(prepare("", true), 0);
+    EXPECT_TRUE(platform::mutexHeldHere(GLOBAL_SERVER_MUTEX));
+    EXPECT_EQ(platform::objectSecurity(GLOBAL_STOP_EVENT).rfind("O:BAD:", 0), 0u);
+    EXPECT_FALSE(platform::objectExists(SERVER_MUTEX));
 }
 
 TEST_F(OneServer, BothSocketsKeepTheirPortsToThemselves)
