@@ -57,3 +57,26 @@ expect_controls() {
     /usr/bin/python3 "$WINE_TESTS/compare-controls.py" "$width" "$height" <(echo "$listing") /dev/stdin ||
         fail "the controls of \"$caption\" differ"
 }
+
+# The owner and access list of file or folder PATH (a Windows path) in SDDL, as
+# Windows reads them back. Under Wine the list is the Unix mode: an entry for
+# Everyone (WD) stands for what other users may do.
+rights() { wine "$WINDOWS_BUILD/tests/wine/rights.exe" "$1" | tr -d '\r'; }
+
+# Fails unless nobody but its owner and SYSTEM may open file PATH: no entry for
+# Everyone.
+expect_closed() {
+    local read; read=$(rights "$1") || fail "cannot read the rights of $1"
+    [[ $read != *";WD)"* ]] || fail "$1 is open to everyone: $read"
+}
+
+# Fails unless the entries for Everyone of PATH grant nothing beyond read, list and
+# run (0x1200a9): other users cannot change it or add to it.
+expect_unchangeable() {
+    local read entry mask
+    read=$(rights "$1") || fail "cannot read the rights of $1"
+    for entry in $(grep -o '([^()]*;WD)' <<<"$read"); do
+        mask=$(cut -d';' -f3 <<<"$entry")
+        [[ $mask == 0x* ]] && (((mask & ~0x1200a9) == 0)) || fail "everyone may change $1: $read"
+    done
+}

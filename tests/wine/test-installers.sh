@@ -7,7 +7,11 @@
 # silent uninstaller removes all of it and leaves the hosts file as it was. Each side
 # adds its inbound firewall rules with netsh (deleted first, so that installing again
 # makes no second one) and its uninstaller deletes them. Without OpenVPN, and where
-# netsh fails, the interactive installer says so, then installs.
+# netsh fails, the interactive installer says so, then installs. The install folder
+# has rights that let other users read and run but change nothing, the keys rights
+# for the administrators only; a folder chosen that was open to everyone is closed
+# before anything goes in, one that holds another's program or that another user
+# made gets nothing (exit code 2).
 set -euo pipefail
 . "$WINE_TESTS/program.sh"
 scratch_dir
@@ -67,6 +71,11 @@ check_installed() {
     [ "$(cd "$dir" && ls | tr '\n' ' ')" = "$files" ] || fail "$dir holds: $(ls "$dir" | tr '\n' ' ')"
     cmp -s "$dir/$exe" "$WINDOWS_BUILD/$side/$exe" || fail "$exe is not the one built"
     cmp -s "$dir/$side.key" "$WINE_KEYS/$side.key" || fail "$side.key is not the installation's"
+    expect_unchangeable "$windir"
+    expect_closed "$windir\\$side.key"
+    expect_closed "$windir\\tls-crypt.key"
+    # The certificate is no secret: every user may read it, as any file in Program Files.
+    [[ $(rights "$windir\\ca.crt") == *";WD)"* ]] || fail "ca.crt reads back closed: $(rights "$windir\\ca.crt")"
     local rules=${side^^}_RULES called
     called=$(new_calls)
     [ "$called" = "${!rules}" ] || fail "the $side installer's netsh calls differ from the rules: $called"
@@ -160,6 +169,38 @@ check_uninstalled client
 wine_openvpn_uninstall 'C:\Tools\OpenVPN'
 
 wine_openvpn_install "$WINE_TESTS/call-double"
+
+echo "== a folder of the user's choice, made open to everyone beforehand: closed, then installed"
+CHOSEN='C:\Shared\punchvpn'
+chosen_dir=$(wine_unix_path "$CHOSEN")
+mkdir -p "$chosen_dir"
+chmod 777 "$chosen_dir"
+wine "$WINE_KITS/punchvpn-client-setup.exe" /S "/D=$CHOSEN" || fail "the installer failed"
+expect_unchangeable "$CHOSEN"
+expect_closed "$CHOSEN\\client.key"
+[ -f "$chosen_dir/client.exe" ] || fail "no client.exe in $CHOSEN"
+echo "== installed there again: the earlier installation's files are no obstacle"
+wine "$WINE_KITS/punchvpn-client-setup.exe" /S "/D=$CHOSEN" || fail "the second installation failed"
+wine "$chosen_dir/uninstall.exe" /S || fail "the uninstaller failed"
+busywait 30000 eval '[ ! -e "$chosen_dir" ]' || fail "left behind: $(ls -A "$chosen_dir")"
+
+echo "== a folder that holds another's program, or that another user made: nothing installed, exit code 2"
+mkdir -p "$chosen_dir"
+chmod 777 "$chosen_dir"
+: >"$chosen_dir/tskill.exe"
+code=0
+wine "$WINE_KITS/punchvpn-server-setup.exe" /S "/D=$CHOSEN" || code=$?
+[ "$code" = 2 ] || fail "the installer exited with $code"
+[ "$(ls -A "$chosen_dir")" = tskill.exe ] || fail "installed beside tskill.exe: $(ls -A "$chosen_dir")"
+rm -rf "$chosen_dir"
+mkdir -p "$chosen_dir"
+chown 1234 "$chosen_dir" # Wine shows another Unix user's folder as Anonymous's
+code=0
+wine "$WINE_KITS/punchvpn-client-setup.exe" /S "/D=$CHOSEN" || code=$?
+[ "$code" = 2 ] || fail "the installer exited with $code for a folder of another user"
+[ -z "$(ls -A "$chosen_dir")" ] || fail "installed into another user's folder: $(ls -A "$chosen_dir")"
+rm -rf "$(wine_unix_path 'C:\Shared')"
+
 check_installed client client.exe "$CLIENT_CAPTION" hosts \
     "ca.crt client.crt client.exe client.key client.ovpn remind.bat stop.exe tls-crypt.key uninstall.exe "
 grep -q '^10\.8\.0\.1' "$HOSTS_FILE" || fail "the client did not add its hosts entry"

@@ -1,12 +1,17 @@
 # The server that starts with Windows, installed by its installer (silent, /UNATTENDED)
-# into a folder whose path has blanks and an "&": the task's definition as the
-# installer hands it to schtasks, registered through Wine's schtasks (which keeps no
-# trigger or action, and runs nothing at boot) and deleted again; the sealed name and
-# password; server.exe /auto started as the task starts it, with its log; a start from
-# the Start menu while it runs, answered No and Yes; server.exe /stop; a damaged and a missing sealed
-# file; a second install without the option; the uninstaller, which ends the running
-# unattended server and leaves no task, file or process; and the installer's page for
-# it, interactively.
+# into a folder whose path has blanks and an "&": a password file that /seal refuses
+# (nothing installed); a data folder that another user made beforehand, open to
+# everyone, moved aside and made anew; the task's definition as the installer hands
+# it to schtasks, registered through Wine's schtasks (which keeps no trigger or
+# action, and runs nothing: the schtasks double records that the installer asked for
+# /Run) and deleted again; the sealed name and password; server.exe /auto started as
+# the task starts it, with its log and its unamepass closed to other users; a start
+# from the Start menu while it runs, answered No and Yes; server.exe /stop; the
+# one-server lock squatted by another user; a damaged and a missing sealed file; a
+# second install without the option; a UTF-16 password file; a reinstall while it
+# runs, which runs the task again; a reinstall whose seal fails, which keeps the
+# earlier one; the uninstaller, which ends the running unattended server and leaves
+# no task, file or process; and the installer's page for it, interactively.
 set -euo pipefail
 . "$WINE_TESTS/whole-program.sh"
 scratch_dir
@@ -73,6 +78,11 @@ expect_auto_refused() {
         fail "the log line: $(logged | tail -n 1)"
 }
 
+# The schtasks calls recorded since the last look, which forgets every call.
+schtasks_calls() { grep '^schtasks ' "$CALLS_LOG" 2>/dev/null; : >"$CALLS_LOG"; }
+REGISTERED='schtasks /Create /TN punchvpn server /XML C:\ProgramData\punchvpn server\task.xml /F
+schtasks /Run /TN punchvpn server'
+
 nothing_left() { [ ! -e "$DIR" ] && [ ! -e "$DATA" ] && [ ! -e "$TASK_FILE" ]; }
 left_behind() {
     ls -dA "$DIR" "$DIR"/* "$DATA" "$TASK_FILE" 2>/dev/null | tr '\n' ' '
@@ -89,8 +99,24 @@ wine "$SETUP" /S /UNATTENDED /NAME=office "${IN_FOLDER[@]}" || code=$?
 [ "$code" = 2 ] || fail "the installer exited with $code"
 nothing_left || fail "something was installed"
 
+echo "== a password of 19 characters in the file: /seal refuses it, nothing installed, exit code 2"
+printf '%s\r\n' 1234567890123456789 >"$(wine_unix_path 'C:\password.txt')"
+code=0
+wine "$SETUP" /S /UNATTENDED /NAME=office '/PASSWORDFILE=C:\password.txt' "${IN_FOLDER[@]}" || code=$?
+[ "$code" = 2 ] || fail "the installer exited with $code"
+nothing_left || fail "something was installed: $(left_behind)"
+
+echo "== a data folder that another user made beforehand, open to everyone, with a file to be moved over"
+mkdir -p "$DATA"
+printf 'planted' >"$DATA/credentials.sealed.new"
+printf 'planted' >"$DATA/task.xml"
+chmod 777 "$DATA"
+chmod 666 "$DATA"/*
+chown -R 1234 "$DATA" # Wine shows another Unix user's files as Anonymous's
+
 echo "== silent with the option: the task from its definition, the name and password sealed"
 printf 'secret\r\nsecond line\r\n' >"$(wine_unix_path 'C:\password.txt')"
+: >"$CALLS_LOG"
 wine "$SETUP" /S /UNATTENDED "/NAME=my office" '/PASSWORDFILE=C:\password.txt' "${IN_FOLDER[@]}" ||
     fail "the installer failed"
 [ -f "$DIR/server.exe" ] || fail "no server.exe in $DIR"
@@ -98,16 +124,26 @@ wine "$SETUP" /S /UNATTENDED "/NAME=my office" '/PASSWORDFILE=C:\password.txt' "
 [ -f "$TASK_FILE" ] || fail "schtasks registered no task"
 iconv -f utf-16 -t utf-8 "$TASK_FILE" 2>/dev/null | grep -q '<ExecutionTimeLimit>PT0S<' ||
     grep -q '<ExecutionTimeLimit>PT0S<' "$TASK_FILE" || fail "Wine's schtasks did not take the definition"
+[ "$(schtasks_calls)" = "$REGISTERED" ] || fail "not registered, then run"
 [ -s "$DATA/credentials.sealed" ] || fail "no sealed file"
 ! grep -qa -e secret -e 'my office' "$DATA/credentials.sealed" || fail "the sealed file shows them"
-: >"$CALLS_LOG"
+# The other user's folder is aside with what they put there; the new one is closed.
+[ "$(cat "$DATA (moved aside)/credentials.sealed.new")" = planted ] || fail "the planted folder is not aside"
+[ "$(stat -c %u "$DATA")" = 0 ] || fail "the data folder is still the other user's"
+expect_closed 'C:\ProgramData\punchvpn server'
+expect_closed 'C:\ProgramData\punchvpn server\credentials.sealed'
+expect_unchangeable 'C:\ProgramData\punchvpn server\task.xml'
+logged | grep -q 'moved aside' || fail "the log does not say that the folder was moved aside"
+expect_closed "$FOLDER\\server.key"
+expect_closed "$FOLDER\\tls-crypt.key"
 
 echo "== server.exe /auto as the task starts it: fills Name and Password, connects, logs"
 start_auto
 [ "$(driver get "$CAPTION" $NAME_FIELD | tr -d '\r')" = "my office" ] || fail "the name field"
 [ "$(driver get "$CAPTION" $PASSWORD_FIELD | tr -d '\r')" = secret ] || fail "the password field"
 expect_bytes "$DIR/unamepass" 'my office secret\r\n'
-[ "$(logged | tr '\n' '|')" = "started unattended (server.exe /auto)|$IDLE|$REPORT_TO_CENTRAL|$CENTRAL_TIMEOUT|" ] ||
+expect_closed "$FOLDER\\unamepass"
+[ "$(logged | grep -v 'moved aside' | tr '\n' '|')" = "started unattended (server.exe /auto)|$IDLE|$REPORT_TO_CENTRAL|$CENTRAL_TIMEOUT|" ] ||
     fail "the log: $(logged | tr '\n' '|')"
 save_screenshot "$CAPTION" server-unattended
 expect_calls 1 5
@@ -142,6 +178,20 @@ start_auto
 expect_auto_ended
 (cd "$DIR" && wine "$PROGRAM" /stop) || fail "server.exe /stop failed with no server running"
 
+echo "== the lock squatted by another user: the server starts all the same, their stop event does nothing"
+wine "$WINDOWS_BUILD/tests/wine/squatter.exe" 10 60 >squatter.out &
+SQUATTER_PID=$!
+defer end_pid "$SQUATTER_PID"
+busywait 30000 grep -q ready squatter.out || fail "the squatter did not start: $(cat squatter.out)"
+start_auto
+busywait 30000 grep -q set squatter.out || fail "the squatter did not set its event"
+sleep 3
+kill -0 "$AUTO_PID" 2>/dev/null || fail "the squatter's event stopped the server"
+expect_driver 0 expect "$CAPTION" $STATUS_LINE "$CENTRAL_TIMEOUT" 20000
+(cd "$DIR" && wine "$PROGRAM" /stop) || fail "server.exe /stop failed beside the squatter"
+expect_auto_ended
+kill "$SQUATTER_PID" 2>/dev/null
+
 echo "== a damaged sealed file, then a missing one: one log line, exit code 2, nothing else"
 cp "$DATA/credentials.sealed" sealed
 printf 'X' | dd of="$DATA/credentials.sealed" bs=1 seek=40 conv=notrunc 2>/dev/null
@@ -159,11 +209,42 @@ expect_auto_ended
 [ -f "$DIR/server.exe" ] || fail "no server.exe"
 [ ! -e "$TASK_FILE" ] && [ ! -e "$DATA" ] || fail "the task or the data folder is left"
 
-echo "== installed with the option once more; the uninstaller ends the running server, leaves nothing"
-wine "$SETUP" /S /UNATTENDED /NAME=office '/PASSWORDFILE=C:\password.txt' "${IN_FOLDER[@]}" ||
+echo "== installed with the option once more, the password in UTF-16 with a byte-order mark (PowerShell's \">\")"
+PASSWORD16=$(wine_unix_path 'C:\password16.txt')
+printf '\xff\xfe' >"$PASSWORD16"
+printf 'utf16 secret\r\n' | iconv -f utf-8 -t utf-16le >>"$PASSWORD16"
+wine "$SETUP" /S /UNATTENDED /NAME=office '/PASSWORDFILE=C:\password16.txt' "${IN_FOLDER[@]}" ||
     fail "the installer failed"
 [ -f "$TASK_FILE" ] || fail "no task"
 start_auto
+[ "$(driver get "$CAPTION" $PASSWORD_FIELD | tr -d '\r')" = "utf16 secret" ] || fail "the password field"
+
+echo "== installed again while it runs: stopped, registered anew, the task run again"
+schtasks_calls >/dev/null
+wine "$SETUP" /S /UNATTENDED /NAME=office '/PASSWORDFILE=C:\password16.txt' "${IN_FOLDER[@]}" ||
+    fail "the installer failed"
+expect_auto_ended
+[ "$(schtasks_calls)" = "schtasks /Change /TN punchvpn server /DISABLE
+$REGISTERED" ] || fail "the task was not registered and run again"
+start_auto # as the task's run starts it: Wine's schtasks runs none
+
+echo "== installed again with a seal that fails: the earlier name, password and task kept, exit code 2"
+cp "$DATA/credentials.sealed" sealed
+mkdir "$DATA/credentials.sealed.new" # where the fresh sealed file goes: writing it fails
+code=0
+wine "$SETUP" /S /UNATTENDED /NAME=other '/PASSWORDFILE=C:\password.txt' "${IN_FOLDER[@]}" || code=$?
+[ "$code" = 2 ] || fail "the installer exited with $code"
+expect_auto_ended
+rmdir "$DATA/credentials.sealed.new"
+cmp -s sealed "$DATA/credentials.sealed" || fail "the earlier sealed file changed"
+[ -f "$TASK_FILE" ] || fail "the earlier task is gone"
+[ "$(schtasks_calls)" = 'schtasks /Change /TN punchvpn server /DISABLE
+schtasks /Change /TN punchvpn server /ENABLE
+schtasks /Run /TN punchvpn server' ] || fail "the earlier task was not enabled and run again"
+start_auto
+[ "$(driver get "$CAPTION" $NAME_FIELD | tr -d '\r')" = office ] || fail "the name field"
+
+echo "== the uninstaller ends the running server, leaves nothing"
 wine "$DIR/uninstall.exe" /S || fail "the uninstaller failed"
 expect_auto_ended
 busywait 30000 nothing_left || fail "left behind: $(left_behind)"
