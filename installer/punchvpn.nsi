@@ -109,6 +109,7 @@ Page directory
   Var UnattendedPassword
   Var PasswordFile ; /PASSWORDFILE=, as a full path
   Var SealResult   ; server.exe /seal's exit code, or what kept it from running
+  Var EarlierTask  ; 1: an earlier installation set the server to start with Windows
   Var UnattendedBox
   Var NameField
   Var PasswordField
@@ -753,7 +754,8 @@ Function SetUpUnattendedStart
       Return
     ${EndIf}
     StrCpy $1 "schtasks: $1"
-  ${ElseIf} ${FileExists} "${DATA_FOLDER}\credentials.sealed"
+  ${ElseIf} $EarlierTask == 1
+  ${AndIf} ${FileExists} "${DATA_FOLDER}\credentials.sealed"
     nsExec::Exec '"$SYSDIR\schtasks.exe" /Change /TN "${TASK}" /ENABLE'
     Pop $0
     Call RunTask
@@ -775,12 +777,15 @@ FunctionEnd
 Section
   Call PrepareInstallFolder
   !if "${SIDE}" == "server"
+    ; An earlier installation's start with Windows: its sealed file goes with its task.
+    StrCpy $EarlierTask 0
+    ${IfThen} ${FileExists} "${DATA_FOLDER}\credentials.sealed" ${|} StrCpy $EarlierTask 1 ${|}
     ${If} $Unattended == 1
       Call SealNameAndPassword
     ${EndIf}
     ; A running server holds its program file, and its start when Windows starts
     ; changes now: the task of an earlier installation starts nothing meanwhile.
-    ${If} ${FileExists} "${DATA_FOLDER}\credentials.sealed"
+    ${If} $EarlierTask == 1
       nsExec::Exec '"$SYSDIR\schtasks.exe" /Change /TN "${TASK}" /DISABLE'
       Pop $0
     ${EndIf}

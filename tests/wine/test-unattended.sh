@@ -124,7 +124,8 @@ wine "$SETUP" /S /UNATTENDED "/NAME=my office" '/PASSWORDFILE=C:\password.txt' "
 [ -f "$TASK_FILE" ] || fail "schtasks registered no task"
 iconv -f utf-16 -t utf-8 "$TASK_FILE" 2>/dev/null | grep -q '<ExecutionTimeLimit>PT0S<' ||
     grep -q '<ExecutionTimeLimit>PT0S<' "$TASK_FILE" || fail "Wine's schtasks did not take the definition"
-[ "$(schtasks_calls)" = "$REGISTERED" ] || fail "not registered, then run"
+called=$(schtasks_calls)
+[ "$called" = "$REGISTERED" ] || fail "not registered, then run: $called"
 [ -s "$DATA/credentials.sealed" ] || fail "no sealed file"
 ! grep -qa -e secret -e 'my office' "$DATA/credentials.sealed" || fail "the sealed file shows them"
 # The other user's folder is aside with what they put there; the new one is closed.
@@ -133,7 +134,7 @@ iconv -f utf-16 -t utf-8 "$TASK_FILE" 2>/dev/null | grep -q '<ExecutionTimeLimit
 expect_closed 'C:\ProgramData\punchvpn server'
 expect_closed 'C:\ProgramData\punchvpn server\credentials.sealed'
 expect_unchangeable 'C:\ProgramData\punchvpn server\task.xml'
-logged | grep -q 'moved aside' || fail "the log does not say that the folder was moved aside"
+grep -q 'moved aside' <<<"$(logged)" || fail "the log does not say that the folder was moved aside"
 expect_closed "$FOLDER\\server.key"
 expect_closed "$FOLDER\\tls-crypt.key"
 
@@ -188,7 +189,10 @@ busywait 30000 grep -q set squatter.out || fail "the squatter did not set its ev
 sleep 3
 kill -0 "$AUTO_PID" 2>/dev/null || fail "the squatter's event stopped the server"
 expect_driver 0 expect "$CAPTION" $STATUS_LINE "$CENTRAL_TIMEOUT" 20000
-(cd "$DIR" && wine "$PROGRAM" /stop) || fail "server.exe /stop failed beside the squatter"
+grep -q 'made by another user' <<<"$(logged)" || fail "the server did not see the squat: $(logged | tail -n 3)"
+# Wine has no private namespaces: the server does without the squatted names there,
+# so /stop cannot reach it; on Windows the lock lives in its private namespace.
+expect_driver 0 press "$CAPTION" $IDCANCEL
 expect_auto_ended
 kill "$SQUATTER_PID" 2>/dev/null
 
@@ -224,8 +228,9 @@ schtasks_calls >/dev/null
 wine "$SETUP" /S /UNATTENDED /NAME=office '/PASSWORDFILE=C:\password16.txt' "${IN_FOLDER[@]}" ||
     fail "the installer failed"
 expect_auto_ended
-[ "$(schtasks_calls)" = "schtasks /Change /TN punchvpn server /DISABLE
-$REGISTERED" ] || fail "the task was not registered and run again"
+called=$(schtasks_calls)
+[ "$called" = "schtasks /Change /TN punchvpn server /DISABLE
+$REGISTERED" ] || fail "the task was not registered and run again: $called"
 start_auto # as the task's run starts it: Wine's schtasks runs none
 
 echo "== installed again with a seal that fails: the earlier name, password and task kept, exit code 2"
@@ -238,9 +243,10 @@ expect_auto_ended
 rmdir "$DATA/credentials.sealed.new"
 cmp -s sealed "$DATA/credentials.sealed" || fail "the earlier sealed file changed"
 [ -f "$TASK_FILE" ] || fail "the earlier task is gone"
-[ "$(schtasks_calls)" = 'schtasks /Change /TN punchvpn server /DISABLE
+called=$(schtasks_calls)
+[ "$called" = 'schtasks /Change /TN punchvpn server /DISABLE
 schtasks /Change /TN punchvpn server /ENABLE
-schtasks /Run /TN punchvpn server' ] || fail "the earlier task was not enabled and run again"
+schtasks /Run /TN punchvpn server' ] || fail "the earlier task was not enabled and run again: $called"
 start_auto
 [ "$(driver get "$CAPTION" $NAME_FIELD | tr -d '\r')" = office ] || fail "the name field"
 
