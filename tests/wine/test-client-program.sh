@@ -32,6 +32,7 @@ expect_driver 0 press "$CAPTION" $CONNECT_BUTTON
 expect_driver 0 expect "$CAPTION" $STATUS_LINE "$SERVER_NOT_READY" 20000
 save_screenshot "$CAPTION" client-server-not-ready
 expect_bytes unamepass 'office secret\r\n'
+expect_closed "C:\\Program Files\\punchvpn client\\unamepass"
 # ping's output stays in log: it could not resolve the central server's name.
 grep -qi "could not find host" log || fail "log does not hold ping's output: $(cat log)"
 [ ! -e op.bat ] || fail "op.bat written although no server answered"

@@ -23,6 +23,7 @@ expect_driver 0 expect "$CAPTION" $STATUS_LINE "$CENTRAL_TIMEOUT" 10000
 started=$(date +%s)
 save_screenshot "$CAPTION" server-central-timeout
 expect_bytes unamepass 'office secret\r\n'
+expect_closed "C:\\Program Files\\punchvpn server\\unamepass"
 # The first tick comes ten seconds after CENTRAL TIMEOUT, shows heartbeat 0 and
 # registers again (another CENTRAL TIMEOUT two seconds later).
 sleep 5
