@@ -10,7 +10,7 @@ $(error SIGN_PASSWORD on make's command line shows in ps: put it into a file giv
 endif
 
 .PHONY: all native windows deps check-deps check check-native check-wine bench-central bench-spoof bench-abuse clean \
-        dist check-kits lab-selftest lab-test-doubles lab-compare lab-compare-check demo \
+        dist check-kits kits-programs lab-selftest lab-test-doubles lab-compare lab-compare-check demo \
         check-lab bench-lab bench-loss bench-cycle bench-relay check-bench kits deb check-deb
 
 all: native windows
@@ -113,15 +113,25 @@ bench-spoof:
 bench-abuse:
 	central/bench/abuse
 
+# Each installation's key set (ca.key, and the keys inside its installers) is kept
+# out of build/, which make clean removes: in the user's data folder, where make
+# clean, git clean, a fresh clone or a deleted checkout leave it. Kits made without
+# it belong to a new installation, and both Windows machines must be installed
+# again. A set still in its old place inside build/ is moved there first
+# (openvpn/keep-keys).
+KEY_STORE ?= $(or $(XDG_DATA_HOME),$(HOME)/.local/share)/punchvpn/keys
+
 # The two kits of one installation in build/dist, each as a zip and as an installer,
-# from the Windows programs and the installation's key set (build/keys, made fresh on
+# from the Windows programs and the installation's key set (KEY_STORE/dist, made on
 # first use; keep ca.key offline).
 dist: windows
-	openvpn/make-kits $(WINDOWS) build/keys build/dist
+	openvpn/keep-keys build/keys $(KEY_STORE)/dist
+	openvpn/make-kits $(WINDOWS) $(KEY_STORE)/dist build/dist
 
 check-kits:
 	openvpn/test-kits
 	openvpn/test-signing
+	openvpn/test-keep-keys
 
 # central as a Debian package (build/central_VERSION_amd64.deb), built in a tree of
 # its own without sanitizers; check-deb tests it unpacked, without installing it.
@@ -133,19 +143,28 @@ check-deb: deb
 	central/package/test-deb build/central_$(VERSION)_amd64.deb
 
 # Everything one installation needs for its central host (make kits CENTRAL_HOST=...):
-# the programs built for that host in a tree of their own, the installation's key set
-# (made on first use and kept; ca.key stays here), both zips and both installers, all
-# in KITS_DIR. Another installation on the same central host: another KITS_DIR.
+# the programs built for that host in a tree of their own (kits-programs), the
+# installation's key set (KEY_STORE/NAME, NAME the last folder of KITS_DIR; made on
+# first use and kept; ca.key stays there), both zips and both installers, all in
+# KITS_DIR. Another installation on the same central host: another KITS_DIR.
 # SIGN_PFX=cert.pfx signs the programs and installers (also in make dist), with the
 # password from SIGN_PASSWORD_FILE=FILE or SIGN_PASSWORD in the environment, and
 # SIGN_TIMESTAMP_URL=URL time-stamps them (openvpn/make-kits).
 KITS_DIR ?= build/kits/$(CENTRAL_HOST)
-kits: deps
+KEYS_DIR := $(KEY_STORE)/$(notdir $(patsubst %/,%,$(KITS_DIR)))
+kits: kits-programs
+	openvpn/keep-keys $(KITS_DIR)/keys $(KEYS_DIR)
+	openvpn/make-kits $(KITS_DIR)/windows $(KEYS_DIR) $(KITS_DIR)
+	@echo "The key set of this installation: $(KEYS_DIR)"
+	@echo "Keep it, with a copy off this machine: kits made without it belong to a new installation,"
+	@echo "and both Windows machines would have to be installed again."
+	@echo "Back it up: tar -C $(patsubst %/,%,$(dir $(KEY_STORE))) -czf punchvpn-keys.tar.gz $(notdir $(KEY_STORE))"
+
+kits-programs: deps
 	@[ -n "$(CENTRAL_HOST)" ] || { echo "usage: make kits CENTRAL_HOST=host.name.of.central" >&2; exit 2; }
 	cmake -S . -B $(KITS_DIR)/windows -DCMAKE_BUILD_TYPE=Release \
 	      -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCENTRAL_HOST=$(CENTRAL_HOST)
 	cmake --build $(KITS_DIR)/windows -j $(JOBS) --target client server stop
-	openvpn/make-kits $(KITS_DIR)/windows $(KITS_DIR)/keys $(KITS_DIR)
 
 # The NAT lab's own checks, without the programs (root; not part of check yet):
 # every NAT pair punched and tunnelled with the real OpenVPN (about 70 s), and the
