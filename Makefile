@@ -50,14 +50,15 @@ check: deps
 	$(MAKE) check-deps check-native check-kits check-deb check-wine check-lab lab-compare-check \
 	        check-bench
 
-# End-to-end tests: the real programs under Wine in the NAT lab (root; about eight minutes).
+# End-to-end tests: the real programs under Wine in the NAT lab (root).
+# How long each command below takes: docs/develop.md, and only there.
 check-lab: windows $(NATIVE)/CMakeCache.txt
 	cmake --build $(NATIVE) --target central -j $(JOBS)
 	lab/check-lab
 
 # Benchmark of the programs in the NAT lab (not part of check; root): the NAT matrix,
 # TRIALS connects per pair of router profiles, and client.exe's CPU time during its
-# connect sequence. About twenty minutes with the default of 10 trials.
+# connect sequence.
 TRIALS ?= 10
 bench-lab: windows $(NATIVE)/CMakeCache.txt
 	cmake --build $(NATIVE) --target central -j $(JOBS)
@@ -66,7 +67,7 @@ bench-lab: windows $(NATIVE)/CMakeCache.txt
 # Connects of the programs in the lab under random loss on the path to and from central
 # (not part of check; root): ATTEMPTS with single answers from central and as many
 # with repeated ones, taking turns; LOSS (0.1) and LOSS_ON (central or all) pass
-# through. About fifteen minutes with the default of 20 attempts each.
+# through.
 ATTEMPTS ?= 20
 bench-loss: windows $(NATIVE)/CMakeCache.txt
 	cmake --build $(NATIVE) --target central -j $(JOBS)
@@ -74,7 +75,7 @@ bench-loss: windows $(NATIVE)/CMakeCache.txt
 
 # Connects at random moments of the waiting server's 33-second cycle, which it ends by
 # registering again (not part of check; root): CYCLE_ATTEMPTS connects in the lab, the
-# share that succeeds overall and around that registration. About half an hour for 60.
+# share that succeeds overall and around that registration.
 CYCLE_ATTEMPTS ?= 60
 bench-cycle: windows $(NATIVE)/CMakeCache.txt
 	cmake --build $(NATIVE) --target central -j $(JOBS)
@@ -102,14 +103,14 @@ bench-central:
 	central/bench/run
 
 # What one datagram with a spoofed source makes central send to that source, by kind
-# (not part of check; root, about two minutes). COMPARE=PATH plays the same against
+# (not part of check; root). COMPARE=PATH plays the same against
 # another central binary beside it.
 bench-spoof:
 	central/bench/spoof
 
 # What central's relay and log withstand: a pair whose server only answers, two
 # echoing hosts made a pair, a flood of unknown names and the log lines it makes (not
-# part of check; root, about two minutes). COMPARE=PATH plays the same after it.
+# part of check; root). COMPARE=PATH plays the same after it.
 bench-abuse:
 	central/bench/abuse
 
@@ -167,18 +168,18 @@ kits-programs: deps
 	cmake --build $(KITS_DIR)/windows -j $(JOBS) --target client server stop
 
 # The NAT lab's own checks, without the programs (root; not part of check yet):
-# every NAT pair punched and tunnelled with the real OpenVPN (about 70 s), and the
-# command doubles under Wine (about 30 s).
+# every NAT pair punched and tunnelled with the real OpenVPN, and the command
+# doubles under Wine.
 lab-selftest:
 	lab/selftest
 
 lab-test-doubles:
 	lab/test-doubles
 
-# Our NAT traversal beside Nebula and tinc in the lab (root; a benchmark, about 35 min
-# by default): COMPARE_ARGS passes -n TRIALS, -t TIMEOUT, -s SYSTEMS, pairs. The check
-# runs one trial of every system between two Linux default routers (about 35 s; our
-# programs under Wine with central among them) and is part of check.
+# Our NAT traversal beside Nebula and tinc in the lab (root; a benchmark): COMPARE_ARGS
+# passes -n TRIALS, -t TIMEOUT, -s SYSTEMS, pairs. The check runs one trial of every
+# system between two Linux default routers (our programs under Wine with central
+# among them) and is part of check.
 lab-compare: windows $(NATIVE)/CMakeCache.txt
 	cmake --build $(NATIVE) --target central -j $(JOBS)
 	lab/compare/compare $(COMPARE_ARGS)
