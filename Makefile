@@ -10,7 +10,7 @@ $(error SIGN_PASSWORD on make's command line shows in ps: put it into a file giv
 endif
 
 .PHONY: all native windows deps check-deps check check-native check-wine bench-central bench-spoof bench-abuse clean \
-        dist check-kits lab-selftest lab-test-doubles lab-compare lab-compare-check demo \
+        dist check-kits kits-programs lab-selftest lab-test-doubles lab-compare lab-compare-check demo \
         check-lab bench-lab bench-loss bench-cycle bench-relay check-bench kits deb check-deb
 
 all: native windows
@@ -50,14 +50,15 @@ check: deps
 	$(MAKE) check-deps check-native check-kits check-deb check-wine check-lab lab-compare-check \
 	        check-bench
 
-# End-to-end tests: the real programs under Wine in the NAT lab (root; about eight minutes).
+# End-to-end tests: the real programs under Wine in the NAT lab (root).
+# How long each command below takes: docs/develop.md, and only there.
 check-lab: windows $(NATIVE)/CMakeCache.txt
 	cmake --build $(NATIVE) --target central -j $(JOBS)
 	lab/check-lab
 
 # Benchmark of the programs in the NAT lab (not part of check; root): the NAT matrix,
 # TRIALS connects per pair of router profiles, and client.exe's CPU time during its
-# connect sequence. About twenty minutes with the default of 10 trials.
+# connect sequence.
 TRIALS ?= 10
 bench-lab: windows $(NATIVE)/CMakeCache.txt
 	cmake --build $(NATIVE) --target central -j $(JOBS)
@@ -66,7 +67,7 @@ bench-lab: windows $(NATIVE)/CMakeCache.txt
 # Connects of the programs in the lab under random loss on the path to and from central
 # (not part of check; root): ATTEMPTS with single answers from central and as many
 # with repeated ones, taking turns; LOSS (0.1) and LOSS_ON (central or all) pass
-# through. About fifteen minutes with the default of 20 attempts each.
+# through.
 ATTEMPTS ?= 20
 bench-loss: windows $(NATIVE)/CMakeCache.txt
 	cmake --build $(NATIVE) --target central -j $(JOBS)
@@ -74,7 +75,7 @@ bench-loss: windows $(NATIVE)/CMakeCache.txt
 
 # Connects at random moments of the waiting server's 33-second cycle, which it ends by
 # registering again (not part of check; root): CYCLE_ATTEMPTS connects in the lab, the
-# share that succeeds overall and around that registration. About half an hour for 60.
+# share that succeeds overall and around that registration.
 CYCLE_ATTEMPTS ?= 60
 bench-cycle: windows $(NATIVE)/CMakeCache.txt
 	cmake --build $(NATIVE) --target central -j $(JOBS)
@@ -102,26 +103,36 @@ bench-central:
 	central/bench/run
 
 # What one datagram with a spoofed source makes central send to that source, by kind
-# (not part of check; root, about two minutes). COMPARE=PATH plays the same against
+# (not part of check; root). COMPARE=PATH plays the same against
 # another central binary beside it.
 bench-spoof:
 	central/bench/spoof
 
 # What central's relay and log withstand: a pair whose server only answers, two
 # echoing hosts made a pair, a flood of unknown names and the log lines it makes (not
-# part of check; root, about two minutes). COMPARE=PATH plays the same after it.
+# part of check; root). COMPARE=PATH plays the same after it.
 bench-abuse:
 	central/bench/abuse
 
+# Each installation's key set (ca.key, and the keys inside its installers) is kept
+# out of build/, which make clean removes: in the user's data folder, where make
+# clean, git clean, a fresh clone or a deleted checkout leave it. Kits made without
+# it belong to a new installation, and both Windows machines must be installed
+# again. A set still in its old place inside build/ is moved there first
+# (openvpn/keep-keys).
+KEY_STORE ?= $(or $(XDG_DATA_HOME),$(HOME)/.local/share)/punchvpn/keys
+
 # The two kits of one installation in build/dist, each as a zip and as an installer,
-# from the Windows programs and the installation's key set (build/keys, made fresh on
+# from the Windows programs and the installation's key set (KEY_STORE/dist, made on
 # first use; keep ca.key offline).
 dist: windows
-	openvpn/make-kits $(WINDOWS) build/keys build/dist
+	openvpn/keep-keys build/keys $(KEY_STORE)/dist
+	openvpn/make-kits $(WINDOWS) $(KEY_STORE)/dist build/dist
 
 check-kits:
 	openvpn/test-kits
 	openvpn/test-signing
+	openvpn/test-keep-keys
 
 # central as a Debian package (build/central_VERSION_amd64.deb), built in a tree of
 # its own without sanitizers; check-deb tests it unpacked, without installing it.
@@ -133,33 +144,42 @@ check-deb: deb
 	central/package/test-deb build/central_$(VERSION)_amd64.deb
 
 # Everything one installation needs for its central host (make kits CENTRAL_HOST=...):
-# the programs built for that host in a tree of their own, the installation's key set
-# (made on first use and kept; ca.key stays here), both zips and both installers, all
-# in KITS_DIR. Another installation on the same central host: another KITS_DIR.
+# the programs built for that host in a tree of their own (kits-programs), the
+# installation's key set (KEY_STORE/NAME, NAME the last folder of KITS_DIR; made on
+# first use and kept; ca.key stays there), both zips and both installers, all in
+# KITS_DIR. Another installation on the same central host: another KITS_DIR.
 # SIGN_PFX=cert.pfx signs the programs and installers (also in make dist), with the
 # password from SIGN_PASSWORD_FILE=FILE or SIGN_PASSWORD in the environment, and
 # SIGN_TIMESTAMP_URL=URL time-stamps them (openvpn/make-kits).
 KITS_DIR ?= build/kits/$(CENTRAL_HOST)
-kits: deps
+KEYS_DIR := $(KEY_STORE)/$(notdir $(patsubst %/,%,$(KITS_DIR)))
+kits: kits-programs
+	openvpn/keep-keys $(KITS_DIR)/keys $(KEYS_DIR)
+	openvpn/make-kits $(KITS_DIR)/windows $(KEYS_DIR) $(KITS_DIR)
+	@echo "The key set of this installation: $(KEYS_DIR)"
+	@echo "Keep it, with a copy off this machine: kits made without it belong to a new installation,"
+	@echo "and both Windows machines would have to be installed again."
+	@echo "Back it up: tar -C $(patsubst %/,%,$(dir $(KEY_STORE))) -czf punchvpn-keys.tar.gz $(notdir $(KEY_STORE))"
+
+kits-programs: deps
 	@[ -n "$(CENTRAL_HOST)" ] || { echo "usage: make kits CENTRAL_HOST=host.name.of.central" >&2; exit 2; }
 	cmake -S . -B $(KITS_DIR)/windows -DCMAKE_BUILD_TYPE=Release \
 	      -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DCENTRAL_HOST=$(CENTRAL_HOST)
 	cmake --build $(KITS_DIR)/windows -j $(JOBS) --target client server stop
-	openvpn/make-kits $(KITS_DIR)/windows $(KITS_DIR)/keys $(KITS_DIR)
 
 # The NAT lab's own checks, without the programs (root; not part of check yet):
-# every NAT pair punched and tunnelled with the real OpenVPN (about 70 s), and the
-# command doubles under Wine (about 30 s).
+# every NAT pair punched and tunnelled with the real OpenVPN, and the command
+# doubles under Wine.
 lab-selftest:
 	lab/selftest
 
 lab-test-doubles:
 	lab/test-doubles
 
-# Our NAT traversal beside Nebula and tinc in the lab (root; a benchmark, about 35 min
-# by default): COMPARE_ARGS passes -n TRIALS, -t TIMEOUT, -s SYSTEMS, pairs. The check
-# runs one trial of every system between two Linux default routers (about 35 s; our
-# programs under Wine with central among them) and is part of check.
+# Our NAT traversal beside Nebula and tinc in the lab (root; a benchmark): COMPARE_ARGS
+# passes -n TRIALS, -t TIMEOUT, -s SYSTEMS, pairs. The check runs one trial of every
+# system between two Linux default routers (our programs under Wine with central
+# among them) and is part of check.
 lab-compare: windows $(NATIVE)/CMakeCache.txt
 	cmake --build $(NATIVE) --target central -j $(JOBS)
 	lab/compare/compare $(COMPARE_ARGS)

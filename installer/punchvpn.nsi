@@ -165,10 +165,17 @@ Function AddFirewallRules
   !endif
   !insertmacro FirewallRule "${RULE_PROBES}" `${RULE_PROBES_ARGS}`
   ${If} $FirewallFailures != ""
-    MessageBox MB_OK|MB_ICONEXCLAMATION "Windows' firewall did not take these rules:$FirewallFailures$\n$\n\
-Without them the tunnel may not come up. Add them as administrator with \
-netsh advfirewall firewall add rule (see the README), or install again.$\n$\n\
-The installation of ${PRODUCT} goes on now." /SD IDOK
+    !ifdef RULE_OPENVPN
+      !define RULE_LINES `netsh advfirewall firewall add rule name="${RULE_OPENVPN}" dir=in action=allow ${RULE_OPENVPN_ARGS}$\n$\n\
+netsh advfirewall firewall add rule name="${RULE_SHARES}" dir=in action=allow ${RULE_SHARES_ARGS}$\n$\n\
+netsh advfirewall firewall add rule name="${RULE_PROBES}" dir=in action=allow ${RULE_PROBES_ARGS}`
+    !else
+      !define RULE_LINES `netsh advfirewall firewall add rule name="${RULE_PROBES}" dir=in action=allow ${RULE_PROBES_ARGS}`
+    !endif
+    MessageBox MB_OK|MB_ICONEXCLAMATION `Windows' firewall did not take these rules:$FirewallFailures$\n$\n\
+Without them the tunnel may not come up. The installation of ${PRODUCT} goes on now. \
+Install again later, or add the rules in a Command Prompt run as administrator, \
+each with its line below (Ctrl+C copies this message):$\n$\n${RULE_LINES}` /SD IDOK
   ${EndIf}
 FunctionEnd
 

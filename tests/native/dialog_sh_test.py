@@ -9,7 +9,9 @@ can show: every string literal of client/control.cpp and server/control.cpp (the
 places that set the status line), no more, no less. The README's table under "When
 something fails" has one row for each of them, spelt as the program shows it (a line
 break as <br>, the empty status as "(blank)"), naming the program that shows it
-("client", "server" or "both"). Exit code 1 with a line per difference."""
+("client", "server" or "both"); the seconds its rows give are those of the programs'
+monitors (one tick a second) and of central's expiry. Exit code 1 with a line per
+difference."""
 import os
 import re
 import sys
@@ -28,7 +30,7 @@ def shown_texts(program):
 
 
 def readme_rows():
-    """(text, program) for each row of the README's table of status texts."""
+    """(text, program, meaning) for each row of the README's table of status texts."""
     readme = read("README.md")
     section = re.search(r"^#+ When something fails\n(.*?)(?=^#)", readme, re.M | re.S)
     rows = []
@@ -37,8 +39,42 @@ def readme_rows():
         if not line.startswith("|") or len(cells) < 3 or cells[0] in ("Status", "---"):
             continue
         text = "" if cells[0] == "(blank)" else cells[0].replace("`", "").replace("<br>", "\\n")
-        rows.append((text, cells[1]))
+        rows.append((text, cells[1], cells[2]))
     return rows
+
+
+def constant(path, name):
+    """The value of a numeric constant NAME = N in a source file."""
+    found = re.search(r"\b%s\s*=\s*(\d+)" % name, read(path))
+    return int(found.group(1)) if found else None
+
+
+def figure_failures(rows):
+    """The rows whose seconds differ from the sources'."""
+    client = "client/control.cpp"
+    server = "server/control.cpp"
+    expiry = constant("central/handler.h", "expiryMs")
+    words = "zero one two three four five six seven eight nine ten".split()
+    minutes = words[expiry // 60000] if expiry and expiry % 60000 == 0 and expiry <= 600000 else None
+    figures = [  # status text, what its row says, the sources' value
+        ("START OPENVPN", r"up to (\d+) s on the client, (\d+) s on the server",
+         [constant(client, "LOST_BEFORE_CONNECTED"), constant(server, "LOST_BEFORE_CONNECTED")]),
+        ("TIMEOUT", r"within (\d+) s", [constant(client, "LOST_BEFORE_CONNECTED")]),
+        ("TIME OUT", r"within (\d+) s", [constant(server, "LOST_BEFORE_CONNECTED")]),
+        ("DISCONNECTED", r"silent for (\d+) s", [constant(client, "LOST_WHEN_CONNECTED")]),
+        ("CONNECTION BROKEN", r"silent for (\d+) s", [constant(server, "LOST_WHEN_CONNECTED")]),
+        ("", r"after (\d+) s", [constant(server, "LOST_WHEN_CONNECTED")]),
+        ("CENTRAL TIMEOUT", r"every (\d+) s", [(constant(server, "CENTRAL_RETRY_PERIOD") or 0) // 1000]),
+        ("NAME HAS BEEN USED", r"wait (\w+) minutes", [minutes]),
+    ]
+    meanings = {text: meaning for text, _, meaning in rows}
+    failures = []
+    for text, pattern, wanted in figures:
+        found = re.search(pattern, meanings.get(text, ""))
+        said = [int(g) if g.isdigit() else g for g in found.groups()] if found else None
+        if said != wanted:
+            failures.append("README: the row of \"%s\" says %s where the sources have %s" % (text, said, wanted))
+    return failures
 
 
 def main():
@@ -68,17 +104,18 @@ def main():
         failures.append("tools/dialog.sh lacks the status text \"%s\"" % text)
 
     rows = readme_rows()
-    for text, program in rows:
+    for text, program, _ in rows:
         wanted = "both" if text in shown["client"] and text in shown["server"] else \
             "client" if text in shown["client"] else "server" if text in shown["server"] else None
         if wanted is None:
             failures.append("README: \"%s\" is no status text of the programs" % text)
         elif program != wanted:
             failures.append("README: \"%s\" is shown by %s, not %s" % (text, wanted, program))
-    for text in sorted(every_text - {t for t, _ in rows}):
+    for text in sorted(every_text - {t for t, _, _ in rows}):
         failures.append("README's table lacks the status text \"%s\"" % text)
-    for text in sorted({t for t, _ in rows if [r for r, _ in rows].count(t) > 1}):
+    for text in sorted({t for t, _, _ in rows if [r for r, _, _ in rows].count(t) > 1}):
         failures.append("README: \"%s\" has more than one row" % text)
+    failures += figure_failures(rows)
 
     print("\n".join(failures) or "tools/dialog.sh and the README: %d status texts as in the sources"
           % len(every_text))

@@ -149,6 +149,11 @@ click_when "$SETUP" 1 OK
 click_when "$SETUP: Installation Folder" 1 "&Next >"
 click_when "$SETUP: Start with Windows" 1 "&Install"
 expect_message "$SETUP" "*firewall did not take these rules*punchvpn server OpenVPN*punchvpn server file sharing*punchvpn server probes*"
+# The machine has no README: the message itself gives the lines that add the rules.
+message=$(driver get "$SETUP" 65535 | tr -d '\r"')
+while read -r rule; do
+    [[ $message == *"$rule"* ]] || fail "the message does not give the line: $rule"
+done < <(kit_rules server)
 save_screenshot "$SETUP" installer-no-firewall
 click_when "$SETUP" 1 OK
 click_when "$SETUP: Completed" 1 "&Close"
