@@ -132,11 +132,13 @@ int stopTheServer()
 {
     if (!makeObjects())
         return 1;
-    // A mutex that another user made no server of ours can hold.
-    if (!serverMutex || takeMutex(0))
-        return 0;
-    if (!stopEvent)
+    // Where another user made the mutex or the event (only without private
+    // namespaces), a running server cannot be seen or reached through them: not
+    // "none runs".
+    if (!serverMutex || !stopEvent)
         return 1;
+    if (takeMutex(0))
+        return 0;
     SetEvent(stopEvent);
     return takeMutex(STOP_WAIT_MS) ? 0 : 1;
 }

@@ -27,7 +27,8 @@ bool becomeTheServer();
 
 // server.exe /stop: asks the running server to stop, as the uninstaller does, and
 // waits until it has ended. 0 when no server runs any more, 1 when it did not stop
-// within 30 seconds.
+// within 30 seconds, or cannot be reached (another user made the mutex or the
+// event under its Global\ name).
 int stopTheServer();
 
 // Checks for the stop event twice a second while the dialog runs; when it is set,

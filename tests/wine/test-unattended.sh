@@ -191,7 +191,12 @@ kill -0 "$AUTO_PID" 2>/dev/null || fail "the squatter's event stopped the server
 expect_driver 0 expect "$CAPTION" $STATUS_LINE "$CENTRAL_TIMEOUT" 20000
 grep -q 'made by another user' <<<"$(logged)" || fail "the server did not see the squat: $(logged | tail -n 3)"
 # Wine has no private namespaces: the server does without the squatted names there,
-# so /stop cannot reach it; on Windows the lock lives in its private namespace.
+# so /stop cannot reach it, and says so rather than "none runs"; on Windows the lock
+# lives in its private namespace.
+status=0
+(cd "$DIR" && exec wine "$PROGRAM" /stop) || status=$?
+[ "$status" = 1 ] || fail "/stop ended with $status while the squat hides the running server"
+kill -0 "$AUTO_PID" 2>/dev/null || fail "the server ended"
 expect_driver 0 press "$CAPTION" $IDCANCEL
 expect_auto_ended
 kill "$SQUATTER_PID" 2>/dev/null
