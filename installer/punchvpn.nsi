@@ -640,7 +640,7 @@ FunctionEnd
 ; At boot as SYSTEM with the highest privileges, after a short delay, and again
 ; every five minutes for as long as Windows runs, which starts nothing while the
 ; task's server runs (one at a time: IgnoreNew) and starts it again within minutes
-; when it has ended otherwise than through /stop or Cancel; no time limit (the
+; once it has ended, however it ended (/stop ends it until then); no time limit (the
 ; default stops a task after 72 hours); restarted when it fails to start; not
 ; stopped on battery; in the install folder, where the server finds its
 ; configuration and writes its files; at normal priority (a task's default is below
